@@ -1,0 +1,27 @@
+#include "app/Application.h"
+
+#include "platform/FileOps.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+void SetUpApplication(QApplication& app) {
+    QApplication::setApplicationName(QStringLiteral("Kadrelo"));
+    QApplication::setApplicationVersion(QStringLiteral(KADRELO_VERSION));
+    QApplication::setOrganizationName(QStringLiteral("Kadrelo"));
+    const QString family = QStringLiteral("ＭＳ ゴシック");
+    QFont::insertSubstitutions(family, {QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック"),
+                                        QStringLiteral("Noto Sans CJK JP")});
+    QFont font(family);
+    font.setPointSize(9);
+    QApplication::setFont(font);
+
+    static QTranslator translator;
+    if (translator.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&translator);
+    IgnoreFileSizeSignal();
+}

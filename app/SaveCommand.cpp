@@ -1,0 +1,36 @@
+#include "app/SaveCommand.h"
+
+#include "app/MainWindow.h"
+#include "platform/CodePage932.h"
+#include "platform/PlatformUi.h"
+
+namespace {
+
+const QString kPrompt = QStringLiteral(
+    "保存名を16文字以内で入力してください\r"
+    "拡張子などはいりません\r"
+    "そのままで良ければ、OKボタンをクリックしてください");
+
+// Asks until the name fits the store's 16-byte field; the empty text on Cancel.
+QString AskName(MainWindow& window) {
+    for (;;) {
+        const QString name =
+            Ui().InputBox(&window, kPrompt, kAppTitle, TrimFixed(CurrentProcess().Name));
+        if (name.isEmpty() || cp932::Encode(name).bytes.size() <= kNameLength) return name;
+    }
+}
+
+}  // namespace
+
+void SaveCommand(MainWindow& window) {
+    const QString name = AskName(window);
+    if (name.isEmpty()) return;
+    AssignFixed(CurrentProcess().Name, name);
+    const StoreResult result = window.Store().SaveProcess(CurrentProcess(), [&window] {
+        return Ui().AskYesNo(&window, QStringLiteral("同じ名前の設定があります\r上書きしますか？"));
+    });
+    if (result)
+        ApplyProcess(CurrentProcess());
+    else
+        Ui().ShowError(&window, QStringLiteral("保存出来ませんでした\r") + result.reason);
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+class MainWindow;
+
+// Asks for a name (at most 16 bytes in code page 932) and stores the current
+// process under it in Process.dat.
+void SaveCommand(MainWindow& window);

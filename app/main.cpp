@@ -1,0 +1,13 @@
+#include "app/Application.h"
+#include "app/MainWindow.h"
+#include "platform/PlatformUi.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    SetUpApplication(app);
+    MainWindow window(ExecutableDirectory() + QStringLiteral("/Process.dat"));
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,31 @@
+// What every dialog of the program shares: a fixed frame without minimise and
+// maximise buttons, a client area and control places given in twips (15 to the
+// pixel), and the program's font.
+#pragma once
+
+#include <QDialog>
+#include <QRect>
+
+class QPushButton;
+
+inline QRect Twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+class DialogBase : public QDialog {
+    Q_OBJECT
+  public:
+    DialogBase(QWidget* owner, const char* name, int clientWidthTwips, int clientHeightTwips);
+
+  protected:
+    template <typename W, typename... Args>
+    W* Place(QWidget* parent, const char* name, const QRect& where, Args&&... args) {
+        W* w = new W(std::forward<Args>(args)..., parent);
+        w->setObjectName(QLatin1String(name));
+        w->setGeometry(where);
+        return w;
+    }
+
+    QPushButton* Button(QWidget* parent, const char* name, const QString& caption,
+                        const QRect& where);
+};

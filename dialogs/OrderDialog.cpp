@@ -1,0 +1,56 @@
+#include "dialogs/OrderDialog.h"
+
+#include "app/MainWindow.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+frm_prono::frm_prono(QWidget* owner) : DialogBase(owner, "frm_prono", 4080, 2010) {
+    setWindowTitle(QStringLiteral("プロセスの順位"));
+    Place<QLabel>(this, "Label1", Twips(120, 120, 2175, 255), QStringLiteral("現在の順番"));
+    List = Place<QListWidget>(this, "List", Twips(120, 360, 3255, 1140));
+    btnUpDown[0] = Button(this, "btnUpDown", QStringLiteral("▲"), Twips(3480, 480, 495, 375));
+    btnUpDown[1] = Button(this, "btnUpDown", QStringLiteral("▼"), Twips(3480, 960, 495, 375));
+    btnOK = Button(this, "btnOK", QStringLiteral("閉じる"), Twips(1560, 1560, 975, 375));
+    btnOK->setDefault(true);
+    for (int k = 0; k < 2; ++k)
+        connect(btnUpDown[k], &QPushButton::clicked, this, [this, k] { btnUpDown_Click(k); });
+    connect(btnOK, &QPushButton::clicked, this, &frm_prono::btnOK_Click);
+    if (!TrimFixed(CurrentProcess().Name).isEmpty()) FillList();
+    List->setFocus();
+}
+
+void frm_prono::FillList() {
+    for (const auto& path : CurrentProcess().PanelPath) List->addItem(TrimFixed(path));
+}
+
+void frm_prono::btnUpDown_Click(int index) {
+    const int a = List->currentRow();
+    if (a < 0 || !List->currentItem()->isSelected()) return;
+    auto& paths = CurrentProcess().PanelPath;
+    int b = a;
+    if (index == 0 && a > 0) b = a - 1;
+    if (index == 1 && a < List->count() - 1) b = a + 1;
+    std::swap(paths[a], paths[b]);
+    List->clear();
+    FillList();
+    List->setCurrentRow(b);
+}
+
+void frm_prono::btnOK_Click() {
+    ApplyProcess(CurrentProcess());
+    accept();
+}
+
+// The dialog has no cancel button, so Escape does nothing.
+void frm_prono::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) return;
+    DialogBase::keyPressEvent(event);
+}
+
+void OrderCommand(MainWindow& window) {
+    frm_prono order(&window);
+    order.exec();
+}

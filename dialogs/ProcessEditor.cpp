@@ -1,0 +1,165 @@
+#include "dialogs/ProcessEditor.h"
+
+#include "app/MainWindow.h"
+#include "platform/FileOps.h"
+#include "platform/ImageControl.h"
+#include "platform/PlatformUi.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QUrl>
+
+const QString frm_process::kNewName = QStringLiteral("新しいプロセス");
+
+namespace {
+
+const QString kPanelNames[kPanelCount] = {QStringLiteral("１コマ目"), QStringLiteral("２コマ目"),
+                                          QStringLiteral("３コマ目"), QStringLiteral("４コマ目")};
+
+// The one local file a drag carries, or the empty text.
+QString DraggedFile(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
+    const QUrl url = mime->urls().constFirst();
+    return url.isLocalFile() && IsNormalFile(url.toLocalFile()) ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+QString ShowOpenImageDialog(QWidget* owner) {
+    return TrimFixed(Ui().ChooseExistingFile(owner, QStringLiteral("全ての画像ファイル"),
+                                             {"bmp", "jpeg", "jpg", "ico", "emf"}));
+}
+
+frm_process::frm_process(QWidget* owner, const QString& title)
+    : DialogBase(owner, "frm_process", 6330, 4050) {
+    for (int i = 0; i < kPanelCount; ++i) {
+        Frame1[i] =
+            Place<QGroupBox>(this, "Frame1", Twips(120, 120 + 840 * i, 5175, 615), kPanelNames[i]);
+        Text1[i] = Place<QLineEdit>(Frame1[i], "Text1", Twips(120, 240, 4335, 270));
+        btn[i] = Button(Frame1[i], "btn", QStringLiteral("..."), Twips(4560, 240, 495, 255));
+        const int side = i == 0 ? 800 : 795;
+        Image1[i] = Place<ImageControl>(this, "Image1", Twips(5400, 120 + 840 * i, side, side));
+        Image1[i]->SetLogicalGeometry(Image1[i]->geometry());
+        Image1[i]->setToolTip(QStringLiteral("プレビュー"));
+        Image1[i]->setAcceptDrops(true);
+        Text1[i]->setAcceptDrops(true);
+        Text1[i]->installEventFilter(this);
+        Image1[i]->installEventFilter(this);
+        connect(btn[i], &QPushButton::clicked, this, [this, i] { btn_Click(i); });
+    }
+    btnOK = Button(this, "btnOK", QStringLiteral("OK"), Twips(1560, 3600, 1095, 375));
+    btnCAN = Button(this, "btnCAN", QStringLiteral("キャンセル"), Twips(2760, 3600, 1095, 375));
+    btnPREV = Button(this, "btnPREV", QStringLiteral("更新"), Twips(3960, 3600, 1095, 375));
+    btnOK->setDefault(true);
+    connect(btnOK, &QPushButton::clicked, this, &frm_process::btnOK_Click);
+    connect(btnCAN, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnPREV, &QPushButton::clicked, this, &frm_process::btnPREV_Click);
+
+    QWidget* previous = Text1[0];
+    for (QWidget* next : {static_cast<QWidget*>(Text1[1]), static_cast<QWidget*>(Text1[2]),
+                          static_cast<QWidget*>(Text1[3]), static_cast<QWidget*>(btn[0]),
+                          static_cast<QWidget*>(btn[1]), static_cast<QWidget*>(btn[2]),
+                          static_cast<QWidget*>(btn[3]), static_cast<QWidget*>(btnOK),
+                          static_cast<QWidget*>(btnCAN), static_cast<QWidget*>(btnPREV)}) {
+        setTabOrder(previous, next);
+        previous = next;
+    }
+    setWindowTitle(title);
+    Form_Load();
+    Text1[0]->setFocus();
+}
+
+void frm_process::Form_Load() {
+    const ProcessRecord& process = CurrentProcess();
+    if (!TrimFixed(process.Name).isEmpty()) {
+        for (int i = 0; i < kPanelCount; ++i) Text1[i]->setText(TrimFixed(process.PanelPath[i]));
+        btnPREV_Click();
+        EditName = process.Name;
+    } else {
+        AssignFixed(EditName, kNewName);
+    }
+}
+
+void frm_process::SetPanelFromFile(int index, const QString& path) {
+    Text1[index]->setText(path);
+    Picture picture = LoadPicture(path, Image1[index]->size());
+    if (!picture.isNull()) Image1[index]->SetPicture(std::move(picture));
+}
+
+void frm_process::btn_Click(int index) {
+    const QString path = TrimFixed(ShowOpenImageDialog(this));
+    if (!path.isEmpty()) SetPanelFromFile(index, path);
+}
+
+void frm_process::btnPREV_Click() {
+    for (int i = 0; i < kPanelCount; ++i) {
+        if (IsNormalFile(TrimFixed(Text1[i]->text())))
+            Image1[i]->SetPicture(LoadPicture(Text1[i]->text(), Image1[i]->size()));
+        else
+            Image1[i]->ClearPicture();
+    }
+}
+
+void frm_process::btnOK_Click() {
+    ProcessRecord& process = CurrentProcess();
+    for (int i = 0; i < kPanelCount; ++i) {
+        if (IsNormalFile(Text1[i]->text())) {
+            AssignFixed(process.PanelPath[i], Text1[i]->text());
+            continue;
+        }
+        const QString message = QStringLiteral("不正なパスがあります\r") + QString::number(i + 1) +
+                                QStringLiteral("コマ目\rやり直しますか？");
+        if (Ui().AskYesNo(this, message)) return;
+    }
+    process.Name = EditName;
+    ApplyProcess(process);
+    accept();
+}
+
+int frm_process::PanelOf(QObject* widget) const {
+    for (int i = 0; i < kPanelCount; ++i)
+        if (widget == Text1[i] || widget == Image1[i]) return i;
+    return -1;
+}
+
+// Dropping an image file on a panel's path box or preview does what "..." does.
+bool frm_process::eventFilter(QObject* watched, QEvent* event) {
+    const int panel = PanelOf(watched);
+    if (panel < 0) return DialogBase::eventFilter(watched, event);
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+        auto* drag = static_cast<QDropEvent*>(event);
+        if (DraggedFile(drag->mimeData()).isEmpty()) return false;
+        drag->acceptProposedAction();
+        return true;
+    }
+    if (event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QString path = DraggedFile(drop->mimeData());
+        if (path.isEmpty()) return false;
+        SetPanelFromFile(panel, path);
+        drop->acceptProposedAction();
+        return true;
+    }
+    return DialogBase::eventFilter(watched, event);
+}
+
+void NewProcessCommand(MainWindow& window) {
+    if (!TrimFixed(CurrentProcess().Name).isEmpty() &&
+        !Ui().AskYesNo(&window, QStringLiteral("現在のプロセスを破棄しますか？")))
+        return;
+    CurrentProcess() = ProcessRecord{};
+    ApplyProcess(CurrentProcess());
+    frm_process editor(&window, frm_process::kNewName);
+    editor.setWindowIcon(window.windowIcon());
+    editor.exec();
+}
+
+void EditProcessCommand(MainWindow& window) {
+    frm_process editor(&window, QStringLiteral("プロセスの編集"));
+    editor.setWindowIcon(window.windowIcon());
+    editor.exec();
+}

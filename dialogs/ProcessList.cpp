@@ -1,0 +1,87 @@
+#include "dialogs/ProcessList.h"
+
+#include "app/MainWindow.h"
+#include "model/ProcessStore.h"
+#include "platform/PlatformUi.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+frm_open::frm_open(QWidget* owner, const ProcessStore& store)
+    : DialogBase(owner, "frm_open", 3825, 1800), store_(store) {
+    Place<QLabel>(this, "Label1", Twips(120, 120, 1095, 255), QStringLiteral("プロセス一覧"));
+    List = Place<QListWidget>(this, "List", Twips(120, 360, 2535, 1320));
+    List->setUniformItemSizes(true);  // keeps tens of thousands of names quick
+    btnOPEN = Button(this, "btnOPEN", QStringLiteral("開く"), Twips(2760, 360, 975, 375));
+    btnDEL = Button(this, "btnDEL", QStringLiteral("削除"), Twips(2760, 840, 975, 375));
+    btnCLOSE = Button(this, "btnCLOSE", QStringLiteral("閉じる"), Twips(2760, 1320, 975, 375));
+    btnOPEN->setDefault(true);
+    connect(btnOPEN, &QPushButton::clicked, this, &frm_open::btnOPEN_Click);
+    connect(btnDEL, &QPushButton::clicked, this, &frm_open::btnDEL_Click);
+    connect(btnCLOSE, &QPushButton::clicked, this, &QDialog::reject);
+    connect(List, &QListWidget::itemDoubleClicked, this, &frm_open::btnOPEN_Click);
+    setTabOrder(List, btnOPEN);
+    setTabOrder(btnOPEN, btnDEL);
+    setTabOrder(btnDEL, btnCLOSE);
+    FillProcessList();
+    List->setFocus();
+}
+
+bool frm_open::FillProcessList() {
+    const bool exists = store_.Exists();
+    btnOPEN->setEnabled(exists);
+    btnDEL->setEnabled(exists);
+    if (!exists) return false;
+    QString error;
+    const std::optional<StoreFile> file = store_.Read(&error);
+    if (!file) return false;
+    QStringList names;
+    const int32_t count = file->RecordCount();
+    names.reserve(count);
+    for (int32_t i = 0; i < count; ++i) names << file->NameAt(i);
+    List->addItems(names);
+    return !names.isEmpty();
+}
+
+bool frm_open::FindProcessByName(const QString& name, ProcessRecord& destination, QString* error) {
+    std::optional<ProcessRecord> found = store_.FindProcessByName(name, error);
+    if (!found) return false;
+    destination = *found;
+    return true;
+}
+
+void frm_open::btnOPEN_Click() {
+    const QListWidgetItem* item = List->currentItem();
+    if (!item || !item->isSelected()) return;
+    QString error;
+    if (FindProcessByName(item->text(), CurrentProcess(), &error))
+        ApplyProcess(CurrentProcess());
+    else
+        Ui().ShowError(this, QStringLiteral("プロセスを開けません") +
+                                 (error.isEmpty() ? QString() : QStringLiteral("\r") + error));
+    accept();
+}
+
+void frm_open::btnDEL_Click() {
+    const QListWidgetItem* item = List->currentItem();
+    if (!item || !item->isSelected()) return;
+    const QString name = item->text();
+    if (!Ui().AskYesNo(this, name + QStringLiteral("\r削除しますか？"))) return;
+    const StoreResult result = store_.DeleteProcess(name);
+    if (!result) {
+        Ui().ShowError(this, QStringLiteral("削除出来ませんでした\r") + result.reason);
+        return;
+    }
+    List->clear();
+    FillProcessList();
+}
+
+void OpenCommand(MainWindow& window) {
+    {
+        frm_open list(&window, window.Store());
+        list.setWindowTitle(QStringLiteral("他のプロセス"));
+        list.exec();
+    }
+    window.FitImage();
+}

@@ -1,0 +1,31 @@
+// The process list: opens or deletes stored processes.
+#pragma once
+
+#include "dialogs/DialogBase.h"
+#include "model/ProcessRecord.h"
+
+class MainWindow;
+class ProcessStore;
+class QListWidget;
+class QPushButton;
+
+class frm_open : public DialogBase {
+    Q_OBJECT
+  public:
+    frm_open(QWidget* owner, const ProcessStore& store);
+
+  private:
+    bool FillProcessList();
+    bool FindProcessByName(const QString& name, ProcessRecord& destination, QString* error);
+    void btnOPEN_Click();
+    void btnDEL_Click();
+
+    const ProcessStore& store_;
+    QListWidget* List = nullptr;
+    QPushButton* btnOPEN = nullptr;
+    QPushButton* btnDEL = nullptr;
+    QPushButton* btnCLOSE = nullptr;
+};
+
+// Open: shows the process list, then lays the main window's picture out again.
+void OpenCommand(MainWindow& window);

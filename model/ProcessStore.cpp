@@ -1,0 +1,338 @@
+#include "model/ProcessStore.h"
+
+#include "platform/CodePage932.h"
+#include "platform/FileOps.h"
+#include "platform/NameMatch.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <QFileInfo>
+#include <QtEndian>
+#include <cerrno>
+
+namespace {
+
+constexpr int kMagicLength = 5;
+constexpr qint64 kNameOffset = 0;
+constexpr qint64 kPathOffset = 16;
+constexpr qint64 kNumbersOffset = 1056;
+
+qint64 RecordOffset(int32_t index) {
+    return kHeaderSize + qint64(kRecordSize) * index;
+}
+
+// ---- text fields ---------------------------------------------------------
+
+template <std::size_t N>
+void DecodeField(FixedText<N>& field, QByteArrayView bytes) {
+    const QString text = cp932::Decode(bytes);
+    field.fill(u'\0');
+    for (std::size_t i = 0; i < N && qsizetype(i) < text.size(); ++i)
+        field[i] = text[qsizetype(i)].unicode();
+}
+
+// Writes all N characters converted, cut to N bytes; reports when the cut or
+// the conversion would change what reads back.
+template <std::size_t N>
+bool EncodeField(const FixedText<N>& field, char* out) {
+    const QString raw = RawText(field);
+    const cp932::Encoded encoded = cp932::Encode(raw);
+    const QByteArrayView stored = QByteArrayView(encoded.bytes).first(N);
+    std::copy(stored.begin(), stored.end(), out);
+    return encoded.lossless && TrimFixed(cp932::Decode(stored)) == TrimFixed(field);
+}
+
+QString FieldProblem(const QString& fieldName, QStringView text) {
+    return cp932::Encode(text).lossless
+               ? fieldName + QStringLiteral("が長すぎます")
+               : fieldName + QStringLiteral("に保存できない文字があります");
+}
+
+// ---- file helpers --------------------------------------------------------
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (fd_ >= 0) Files().Close(fd_);
+    }
+    int get() const { return fd_; }
+    // Closes now and reports the close's own failure (a write error can surface here).
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return Files().Close(fd) == 0;
+    }
+
+  private:
+    int fd_;
+};
+
+bool WriteAll(int fd, const char* data, qint64 size, qint64 offset) {
+    while (size > 0) {
+        const ssize_t n = Files().PWrite(fd, data, size_t(size), off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return true;
+}
+
+bool ReadAll(int fd, QByteArray& out) {
+    struct stat info {};
+    if (Files().FStat(fd, &info) != 0) return false;
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    out.resize(info.st_size);
+    qint64 got = 0;
+    while (got < out.size()) {
+        const ssize_t n = Files().PRead(fd, out.data() + got, size_t(out.size() - got), off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;  // the file shrank meanwhile
+        got += n;
+    }
+    out.resize(got);
+    return true;
+}
+
+StoreResult Failure(const QString& reason) {
+    return {false, reason};
+}
+StoreResult ErrnoFailure() {
+    return Failure(DescribeFileError(errno));
+}
+StoreResult Success() {
+    return {true, {}};
+}
+
+QByteArray MakeHeader(QByteArrayView magic, int16_t count) {
+    QByteArray header(kHeaderSize, '\0');
+    std::copy(magic.begin(), magic.end(), header.begin());
+    qToLittleEndian<int16_t>(count, header.data() + kMagicLength);
+    return header;
+}
+
+QByteArray NewMagic() {
+    FixedText<kMagicLength> magic{};
+    AssignFixed(magic, u"PH");
+    return cp932::Encode(RawText(magic)).bytes;
+}
+
+// Syncs the folder so that a rename survives a crash.
+void SyncDirectoryOf(const QString& path) {
+    const QByteArray dir = QFileInfo(path).absolutePath().toLocal8Bit();
+    Fd fd(Files().Open(dir.constData(), O_RDONLY | O_DIRECTORY, 0));
+    if (fd.get() >= 0) Files().FSync(fd.get());
+}
+
+// Writes contents to a new file beside path and renames it over path, so that
+// path holds either its old contents or the new ones, never a mix.
+StoreResult WriteBesideAndRename(const QString& path, const QByteArray& contents, mode_t mode) {
+    static int serial = 0;
+    const QByteArray target = path.toLocal8Bit();
+    const QByteArray temp =
+        target + ".tmp-" + QByteArray::number(getpid()) + "-" + QByteArray::number(++serial);
+    Fd fd(Files().Open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL, mode));
+    if (fd.get() < 0) return ErrnoFailure();
+    const bool written = WriteAll(fd.get(), contents.constData(), contents.size(), 0) &&
+                         Files().FSync(fd.get()) == 0 && fd.Close();
+    if (!written || Files().Rename(temp.constData(), target.constData()) != 0) {
+        const int error = errno;
+        Files().Unlink(temp.constData());
+        return Failure(DescribeFileError(error));
+    }
+    SyncDirectoryOf(path);
+    return Success();
+}
+
+QString NotAStoreFile() {
+    return QStringLiteral("Process.dat はプロセスの保存ファイルではありません");
+}
+
+}  // namespace
+
+// ---- StoreFile -----------------------------------------------------------
+
+bool StoreFile::MagicOk() const {
+    if (bytes_.size() < kHeaderSize) return false;
+    FixedText<kMagicLength> magic{};
+    DecodeField(magic, RawMagic());
+    return TrimFixed(magic) == u"PH";
+}
+
+int16_t StoreFile::Count() const {
+    return bytes_.size() < kHeaderSize ? 0 : qFromLittleEndian<int16_t>(bytes_.constData() + 5);
+}
+
+int32_t StoreFile::RecordCount() const {
+    if (!MagicOk() || Count() < 0) return 0;
+    const qint64 whole = (bytes_.size() - kHeaderSize) / kRecordSize;
+    return int32_t(std::min<qint64>(Count(), whole));
+}
+
+QByteArrayView StoreFile::RawRecord(int32_t index) const {
+    return QByteArrayView(bytes_).sliced(RecordOffset(index), kRecordSize);
+}
+
+QString StoreFile::NameAt(int32_t index) const {
+    FixedText<kNameLength> name{};
+    DecodeField(name, RawRecord(index).first(kNameLength));
+    return TrimFixed(name);
+}
+
+// ---- records -------------------------------------------------------------
+
+bool ReadProcessRecord(ProcessRecord& destination, const StoreFile& file, int32_t index) {
+    if (index < 0 || index >= file.RecordCount()) return false;
+    destination = DecodeRecord(file.RawRecord(index));
+    return true;
+}
+
+ProcessRecord DecodeRecord(QByteArrayView bytes) {
+    ProcessRecord r;
+    DecodeField(r.Name, bytes.sliced(kNameOffset, kNameLength));
+    for (int i = 0; i < kPanelCount; ++i)
+        DecodeField(r.PanelPath[i], bytes.sliced(kPathOffset + kPathLength * i, kPathLength));
+    const char* n = bytes.data() + kNumbersOffset;
+    r.ImageAppearance = qFromLittleEndian<int16_t>(n);
+    r.RunStyle = qFromLittleEndian<int16_t>(n + 2);
+    r.FitMode = qFromLittleEndian<int16_t>(n + 4);
+    r.IntervalMs = qFromLittleEndian<int32_t>(n + 6);
+    r.BackColor = qFromLittleEndian<int32_t>(n + 10);
+    r.FixedWidth = qFromLittleEndian<int32_t>(n + 14);
+    r.FixedHeight = qFromLittleEndian<int32_t>(n + 18);
+    return r;
+}
+
+std::optional<QByteArray> EncodeRecord(const ProcessRecord& r, QString* problem) {
+    QByteArray out(kRecordSize, '\0');
+    if (!EncodeField(r.Name, out.data() + kNameOffset)) {
+        *problem = FieldProblem(QStringLiteral("プロセス名"), TrimFixed(r.Name));
+        return std::nullopt;
+    }
+    for (int i = 0; i < kPanelCount; ++i) {
+        if (!EncodeField(r.PanelPath[i], out.data() + kPathOffset + kPathLength * i)) {
+            *problem = FieldProblem(QString::number(i + 1) + QStringLiteral("コマ目のパス"),
+                                    TrimFixed(r.PanelPath[i]));
+            return std::nullopt;
+        }
+    }
+    char* n = out.data() + kNumbersOffset;
+    qToLittleEndian<int16_t>(r.ImageAppearance, n);
+    qToLittleEndian<int16_t>(r.RunStyle, n + 2);
+    qToLittleEndian<int16_t>(r.FitMode, n + 4);
+    qToLittleEndian<int32_t>(r.IntervalMs, n + 6);
+    qToLittleEndian<int32_t>(r.BackColor, n + 10);
+    qToLittleEndian<int32_t>(r.FixedWidth, n + 14);
+    qToLittleEndian<int32_t>(r.FixedHeight, n + 18);
+    return out;
+}
+
+// ---- ProcessStore --------------------------------------------------------
+
+bool ProcessStore::Exists() const {
+    struct stat info {};
+    return Files().Stat(path_.toLocal8Bit().constData(), &info) == 0;
+}
+
+std::optional<StoreFile> ProcessStore::Read(QString* error) const {
+    error->clear();
+    Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDONLY, 0));
+    QByteArray bytes;
+    if (fd.get() < 0 || !ReadAll(fd.get(), bytes)) {
+        if (errno != ENOENT) *error = DescribeFileError(errno);
+        return std::nullopt;
+    }
+    return StoreFile(std::move(bytes));
+}
+
+StoreResult ProcessStore::CreateWith(const QByteArray& record) const {
+    return WriteBesideAndRename(path_, MakeHeader(NewMagic(), 1) + record, 0644);
+}
+
+StoreResult ProcessStore::ReplaceWith(const QByteArray& contents, mode_t mode) const {
+    return WriteBesideAndRename(path_, contents, mode);
+}
+
+StoreResult ProcessStore::SaveProcess(const ProcessRecord& record,
+                                      const std::function<bool()>& confirmOverwrite) const {
+    QString problem;
+    const std::optional<QByteArray> encoded = EncodeRecord(record, &problem);
+    if (!encoded) return Failure(problem);
+    if (!Exists() && errno == ENOENT) return CreateWith(*encoded);
+
+    Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDWR, 0));
+    QByteArray bytes;
+    if (fd.get() < 0 || !ReadAll(fd.get(), bytes)) return ErrnoFailure();
+    const StoreFile file(std::move(bytes));
+    if (!file.MagicOk()) return Failure(NotAStoreFile());
+    if (file.Count() < 0) return Failure(QStringLiteral("Process.dat の件数が壊れています"));
+
+    const QString name = TrimFixed(record.Name);
+    const int32_t count = file.RecordCount();
+    for (int32_t i = 0; i < count; ++i) {
+        if (!NamesMatch(file.NameAt(i), name)) continue;
+        if (!confirmOverwrite()) return Success();
+        if (!WriteAll(fd.get(), encoded->constData(), kRecordSize, RecordOffset(i)) ||
+            Files().FSync(fd.get()) != 0 || !fd.Close())
+            return ErrnoFailure();
+        return Success();
+    }
+
+    if (count >= kMaxRecords)
+        return Failure(QStringLiteral("これ以上保存できません（%1件まで）").arg(kMaxRecords));
+    // The record goes in first and the count is raised after it, so that the
+    // header never claims a record that is not there.
+    const QByteArray header = MakeHeader(file.RawMagic(), int16_t(count + 1));
+    if (WriteAll(fd.get(), encoded->constData(), kRecordSize, RecordOffset(count)) &&
+        Files().FSync(fd.get()) == 0 && WriteAll(fd.get(), header.constData(), kHeaderSize, 0) &&
+        Files().FSync(fd.get()) == 0 && fd.Close())
+        return Success();
+    const int error = errno;
+    if (fd.get() >= 0) Files().FTruncate(fd.get(), off_t(file.Size()));
+    return Failure(DescribeFileError(error));
+}
+
+StoreResult ProcessStore::DeleteProcess(const QString& name) const {
+    QString error;
+    const std::optional<StoreFile> file = Read(&error);
+    if (!file) return Failure(error.isEmpty() ? QStringLiteral("Process.dat がありません") : error);
+    if (!file->MagicOk()) return Failure(NotAStoreFile());
+    const int32_t count = file->RecordCount();
+    if (count == 0) return Failure(QStringLiteral("削除するプロセスがありません"));
+
+    QByteArray kept;
+    int16_t keptCount = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        if (NamesMatch(file->NameAt(i), TrimFixed(name))) continue;
+        kept += file->RawRecord(i);
+        ++keptCount;
+    }
+    struct stat info {};
+    const mode_t mode =
+        Files().Stat(path_.toLocal8Bit().constData(), &info) == 0 ? info.st_mode & 07777 : 0644;
+    return ReplaceWith(MakeHeader(file->RawMagic(), keptCount) + kept, mode);
+}
+
+std::optional<ProcessRecord> ProcessStore::FindProcessByName(const QString& name,
+                                                             QString* error) const {
+    const std::optional<StoreFile> file = Read(error);
+    if (!file) return std::nullopt;
+    const int32_t count = file->RecordCount();
+    for (int32_t i = 0; i < count; ++i) {
+        ProcessRecord found;
+        if (NamesMatch(file->NameAt(i), TrimFixed(name)) && ReadProcessRecord(found, *file, i))
+            return found;
+    }
+    return std::nullopt;
+}

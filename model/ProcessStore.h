@@ -1,0 +1,79 @@
+// Process.dat: a 7-byte header ("PH" and three spaces, a 16-bit record count)
+// followed by packed 1078-byte records, text in code page 932, little-endian.
+#pragma once
+
+#include "model/ProcessRecord.h"
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <optional>
+
+inline constexpr int kHeaderSize = 7;
+inline constexpr int kRecordSize = 1078;
+inline constexpr int kMaxRecords = 32767;
+
+// The outcome of a store operation. When it failed, reason says why in a line
+// that the caller shows under its own failure message.
+struct StoreResult {
+    bool ok = false;
+    QString reason;
+    explicit operator bool() const { return ok; }
+};
+
+// The contents of a store file, read in one go.
+class StoreFile {
+  public:
+    explicit StoreFile(QByteArray bytes) : bytes_(std::move(bytes)) {}
+
+    bool MagicOk() const;
+    int16_t Count() const;
+    // The records a reader sees: the header's count, limited to the whole
+    // records present; none when the magic check fails or the count is negative.
+    int32_t RecordCount() const;
+    // The trimmed name of record index (index < RecordCount()).
+    QString NameAt(int32_t index) const;
+    QByteArrayView RawRecord(int32_t index) const;
+    QByteArrayView RawMagic() const { return QByteArrayView(bytes_).first(5); }
+    qint64 Size() const { return bytes_.size(); }
+
+  private:
+    QByteArray bytes_;
+};
+
+// Reads record index into destination; false, leaving destination untouched,
+// when there is no such whole record.
+bool ReadProcessRecord(ProcessRecord& destination, const StoreFile& file, int32_t index);
+
+// The 1078 bytes of a record, or why it cannot be stored so that it reads back the same.
+std::optional<QByteArray> EncodeRecord(const ProcessRecord& record, QString* problem);
+ProcessRecord DecodeRecord(QByteArrayView bytes);
+
+class ProcessStore {
+  public:
+    explicit ProcessStore(QString path) : path_(std::move(path)) {}
+
+    const QString& Path() const { return path_; }
+    bool Exists() const;
+
+    // The whole file, or nullopt when it is missing (error left empty) or
+    // cannot be read (error says why).
+    std::optional<StoreFile> Read(QString* error) const;
+
+    // Appends the record, or after confirmOverwrite() says yes, writes it over
+    // the stored record of the same name. Declining still succeeds.
+    StoreResult SaveProcess(const ProcessRecord& record,
+                            const std::function<bool()>& confirmOverwrite) const;
+
+    // Rewrites the file without every record whose name matches.
+    StoreResult DeleteProcess(const QString& name) const;
+
+    // The first stored record whose name matches.
+    std::optional<ProcessRecord> FindProcessByName(const QString& name, QString* error) const;
+
+  private:
+    StoreResult CreateWith(const QByteArray& record) const;
+    StoreResult ReplaceWith(const QByteArray& contents, mode_t mode) const;
+
+    QString path_;
+};

@@ -1,0 +1,113 @@
+#include "platform/CodePage932.h"
+
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
+
+#include <memory>
+
+namespace cp932 {
+namespace {
+
+// ICU's windows-31j table swaps these three control codes; Windows and every
+// other converter map them one to one, so they are passed through by hand.
+bool IsSwappedControl(char16_t c) {
+    return c == 0x1A || c == 0x1C || c == 0x7F;
+}
+
+struct ConverterDeleter {
+    void operator()(UConverter* c) const { ucnv_close(c); }
+};
+using Converter = std::unique_ptr<UConverter, ConverterDeleter>;
+
+UConverter* SharedConverter() {
+    static Converter converter = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        Converter c(ucnv_open("windows-31j", &status));
+        if (U_FAILURE(status))
+            qFatal("code page 932 converter is missing: %s", u_errorName(status));
+        return c;
+    }();
+    return converter.get();
+}
+
+bool EncodeRun(QStringView run, QByteArray& out) {
+    if (run.isEmpty()) return true;
+    UConverter* conv = SharedConverter();
+    ucnv_resetFromUnicode(conv);
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(conv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    const int capacity = int(run.size()) * 2 + 8;
+    const qsizetype start = out.size();
+    out.resize(start + capacity);
+    status = U_ZERO_ERROR;
+    const int written =
+        ucnv_fromUChars(conv, out.data() + start, capacity,
+                        reinterpret_cast<const UChar*>(run.utf16()), int(run.size()), &status);
+    if (U_FAILURE(status)) {
+        out.resize(start);
+        return false;
+    }
+    out.resize(start + written);
+    return true;
+}
+
+// Encodes one character at a time; used only after a run failed, to keep every
+// mappable character and mark the text as lossy.
+void EncodeLossy(QStringView run, QByteArray& out) {
+    for (qsizetype i = 0; i < run.size(); ++i) {
+        qsizetype len = (run[i].isHighSurrogate() && i + 1 < run.size()) ? 2 : 1;
+        if (!EncodeRun(run.sliced(i, len), out)) out.append('?');
+        i += len - 1;
+    }
+}
+
+void DecodeRun(QByteArrayView run, QString& out) {
+    if (run.isEmpty()) return;
+    UConverter* conv = SharedConverter();
+    ucnv_resetToUnicode(conv);
+    const qsizetype start = out.size();
+    out.resize(start + run.size() + 4);
+    UErrorCode status = U_ZERO_ERROR;
+    const int written = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data() + start),
+                                      int(run.size()) + 4, run.data(), int(run.size()), &status);
+    out.resize(start + (U_FAILURE(status) ? 0 : written));
+}
+
+}  // namespace
+
+Encoded Encode(QStringView text) {
+    Encoded result;
+    result.bytes.reserve(text.size() * 2);
+    qsizetype runStart = 0;
+    auto flush = [&](qsizetype end) {
+        QStringView run = text.sliced(runStart, end - runStart);
+        if (!EncodeRun(run, result.bytes)) {
+            result.lossless = false;
+            EncodeLossy(run, result.bytes);
+        }
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!IsSwappedControl(text[i].unicode())) continue;
+        flush(i);
+        result.bytes.append(char(text[i].unicode()));
+        runStart = i + 1;
+    }
+    flush(text.size());
+    return result;
+}
+
+QString Decode(QByteArrayView bytes) {
+    QString out;
+    out.reserve(bytes.size());
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (!IsSwappedControl(char16_t(uchar(bytes[i])))) continue;
+        DecodeRun(bytes.sliced(runStart, i - runStart), out);
+        out.append(QChar(char16_t(uchar(bytes[i]))));
+        runStart = i + 1;
+    }
+    DecodeRun(bytes.sliced(runStart), out);
+    return out;
+}
+
+}  // namespace cp932

@@ -1,0 +1,22 @@
+// Clock, mouse pointer and window-order services.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+class QWidget;
+
+// A monotonic clock in microseconds since an arbitrary start. Being 64 bits
+// wide it never wraps, so elapsed times stay right however long the program runs.
+uint64_t ClockMicros();
+// Replaces the clock (tests); an empty function restores the real one.
+void SetClockSource(std::function<uint64_t()> source);
+
+// Raises (show) or lowers (hide) the pointer's display counter and returns the
+// new value; the pointer is hidden over the program's windows while it is below 0.
+int ShowCursor(bool show);
+int CursorDisplayCount();
+
+// Puts a window into or out of the stay-on-top position in place, keeping its
+// place and size, and shows it.
+void SetWindowTopMost(QWidget* window, bool topMost);

@@ -1,0 +1,58 @@
+// An image control: shows a picture stretched to its own size or at the
+// picture's natural size, with an optional one-line border, flat or 3D. It keeps
+// its position and size as fractional pixels and sits at the nearest whole ones.
+#pragma once
+
+#include "platform/PictureLoader.h"
+
+#include <QPixmap>
+#include <QRectF>
+#include <QWidget>
+
+class ImageControl : public QWidget {
+    Q_OBJECT
+  public:
+    enum Appearance { Flat = 0, ThreeD = 1 };
+
+    explicit ImageControl(QWidget* parent = nullptr);
+
+    void SetPicture(Picture picture);
+    void ClearPicture() { SetPicture({}); }
+    bool HasPicture() const { return !picture_.isNull(); }
+    QSize NaturalSize() const { return picture_.naturalSize; }
+
+    // With stretching off the control takes its picture's natural size.
+    void SetStretch(bool stretch);
+    bool Stretch() const { return stretch_; }
+    void SetBorder(bool border);
+    void SetAppearance(int appearance);
+    int Appearance() const { return appearance_; }
+
+    void SetLogicalGeometry(const QRectF& rect);
+    const QRectF& LogicalGeometry() const { return logical_; }
+    void SetLogicalSize(const QSizeF& size);
+    void SetLogicalPos(const QPointF& pos);
+
+  signals:
+    void MouseReleased(Qt::MouseButton button);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void TakeNaturalSize();
+    const QPixmap& ScaledPixmap();
+
+    Picture picture_;
+    QImage stretchSource_;  // the picture reduced to a sensible size for stretching
+    QPixmap scaled_;
+    bool stretch_ = true;
+    bool border_ = true;
+    int appearance_ = ThreeD;
+    QRectF logical_;
+};
+
+// A whole-pixel rectangle for fractional coordinates, rounding halves to even.
+QRect ToPixels(const QRectF& rect);

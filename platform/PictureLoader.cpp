@@ -1,0 +1,175 @@
+#include "platform/PictureLoader.h"
+
+#include "platform/Dib.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QtEndian>
+
+namespace {
+
+constexpr int kAllocationLimitMb = 2048;
+constexpr qint64 kMaxFileSize = qint64(1) << 30;
+
+bool StartsWith(const QByteArray& data, QByteArrayView magic) {
+    return data.startsWith(magic);
+}
+
+bool IsIcon(const QByteArray& d) {
+    return d.size() >= 22 && (StartsWith(d, QByteArrayView("\0\0\1\0", 4)) ||
+                              StartsWith(d, QByteArrayView("\0\0\2\0", 4)));
+}
+
+bool IsMetafile(const QByteArray& d) {
+    return d.size() >= 44 && qFromLittleEndian<uint32_t>(d.constData()) == 1 &&
+           d.mid(40, 4) == " EMF";
+}
+
+// ---- BMP -----------------------------------------------------------------
+
+QImage DecodeBmp(const QByteArray& data) {
+    if (data.size() < 14 + 12) return {};
+    const QByteArrayView view(data);
+    const auto header = ParseDibHeader(view.sliced(14));
+    if (!header) return {};
+    qint64 bitsAt = qFromLittleEndian<uint32_t>(data.constData() + 10);
+    if (bitsAt < 14 + 12 || bitsAt > data.size()) bitsAt = 14 + header->size;
+    return DecodeDibBits(*header, view.sliced(std::min<qint64>(bitsAt, data.size())));
+}
+
+// ---- ICO -----------------------------------------------------------------
+
+struct IconEntry {
+    QByteArrayView data;
+    qint64 pixels = 0;
+    int depth = 0;
+};
+
+bool IsPng(QByteArrayView d) {
+    return d.startsWith(QByteArrayView("\x89PNG\r\n\x1a\n", 8));
+}
+
+// Size and depth from the entry's own image, which is more reliable than the directory.
+void MeasureEntry(IconEntry& e, const uchar* dir) {
+    const int dirWidth = dir[0] ? dir[0] : 256, dirHeight = dir[1] ? dir[1] : 256;
+    e.pixels = qint64(dirWidth) * dirHeight;
+    e.depth = qFromLittleEndian<uint16_t>(dir + 6);
+    if (IsPng(e.data) && e.data.size() >= 26) {
+        e.pixels = qint64(qFromBigEndian<uint32_t>(e.data.data() + 16)) *
+                   qFromBigEndian<uint32_t>(e.data.data() + 20);
+        const int channels[] = {1, 0, 3, 1, 2, 0, 4};
+        const int type = uchar(e.data[25]);
+        e.depth = uchar(e.data[24]) * (type < 7 ? channels[type] : 1);
+    } else if (const auto h = ParseDibHeader(e.data, true)) {
+        e.pixels = qint64(h->width) * h->height;
+        e.depth = h->bitCount;
+    }
+}
+
+QImage DecodeIconDib(QByteArrayView data) {
+    const auto h = ParseDibHeader(data, true);
+    if (!h) return {};
+    const QByteArrayView bits = data.sliced(std::min<qint64>(h->size, data.size()));
+    QImage image = DecodeDibBits(*h, bits).convertToFormat(QImage::Format_ARGB32);
+    if (image.isNull() || (h->bitCount == 32 && h->masks[3] != 0)) return image;
+    // Below 32 bits (or with no alpha), the AND mask after the colour bits says
+    // which pixels are transparent.
+    const qint64 xorSize = DibStride(h->width, h->bitCount) * h->height;
+    const qint64 maskStride = DibStride(h->width, 1);
+    for (int r = 0; r < h->height; ++r) {
+        const qint64 at = xorSize + r * maskStride;
+        if (at + maskStride > bits.size()) break;
+        const uchar* mask = reinterpret_cast<const uchar*>(bits.data() + at);
+        QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(h->topDown ? r : h->height - 1 - r));
+        for (int x = 0; x < h->width; ++x)
+            if ((mask[x >> 3] >> (7 - (x & 7))) & 1) out[x] = 0;
+    }
+    return image;
+}
+
+QImage DecodeIcon(const QByteArray& data) {
+    const int count = qFromLittleEndian<uint16_t>(data.constData() + 4);
+    QVector<IconEntry> entries;
+    for (int i = 0; i < count && 6 + 16 * (i + 1) <= data.size(); ++i) {
+        const uchar* dir = reinterpret_cast<const uchar*>(data.constData()) + 6 + 16 * i;
+        const quint32 size = qFromLittleEndian<uint32_t>(dir + 8);
+        const quint32 offset = qFromLittleEndian<uint32_t>(dir + 12);
+        if (offset >= quint32(data.size())) continue;
+        IconEntry e;
+        e.data = QByteArrayView(data).sliced(offset, std::min<qint64>(size, data.size() - offset));
+        MeasureEntry(e, dir);
+        entries.append(e);
+    }
+    // Largest first; among equal sizes, the deepest.
+    std::stable_sort(entries.begin(), entries.end(), [](const IconEntry& a, const IconEntry& b) {
+        return a.pixels != b.pixels ? a.pixels > b.pixels : a.depth > b.depth;
+    });
+    for (const IconEntry& e : entries) {
+        QImage image = IsPng(e.data) ? QImage::fromData(e.data) : DecodeIconDib(e.data);
+        if (!image.isNull()) return image;
+    }
+    return {};
+}
+
+// ---- everything else, through Qt ---------------------------------------
+
+QSize Transposed(QSize s) {
+    return QSize(s.height(), s.width());
+}
+
+Picture DecodeWithQt(const QByteArray& data, QSize displaySize) {
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    reader.setAllocationLimit(kAllocationLimitMb);
+    const QSize stored = reader.size();
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    Picture picture;
+    picture.naturalSize = turned ? Transposed(stored) : stored;
+    // The scaled size applies before the rotation, so a turned picture asks for
+    // the transposed size.
+    if (!displaySize.isEmpty() && stored.isValid())
+        reader.setScaledSize(turned ? Transposed(displaySize) : displaySize);
+    picture.image = reader.read();
+    if (!picture.image.isNull() && !picture.naturalSize.isValid())
+        picture.naturalSize = picture.image.size();
+    return picture;
+}
+
+QImage ForDisplay(QImage image) {
+    if (image.isNull()) return image;
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                         : QImage::Format_RGB32);
+}
+
+}  // namespace
+
+Picture LoadPictureFromData(const QByteArray& data, QSize displaySize) {
+    Picture picture;
+    if (IsMetafile(data)) return picture;
+    if (StartsWith(data, "BM") || IsIcon(data)) {
+        picture.image = StartsWith(data, "BM") ? DecodeBmp(data) : DecodeIcon(data);
+        picture.naturalSize = picture.image.size();
+    } else {
+        picture = DecodeWithQt(data, displaySize);
+    }
+    if (picture.isNull()) return {};
+    if (!displaySize.isEmpty() && picture.image.size() != displaySize)
+        picture.image =
+            picture.image.scaled(displaySize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    picture.image = ForDisplay(std::move(picture.image));
+    return picture;
+}
+
+Picture LoadPicture(const QString& path, QSize displaySize) {
+    // Only regular files: a pipe or a device could block or never end.
+    if (path.isEmpty() || !QFileInfo(path).isFile()) return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return {};
+    return LoadPictureFromData(file.readAll(), displaySize);
+}

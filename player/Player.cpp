@@ -1,0 +1,296 @@
+#include "player/Player.h"
+
+#include "app/MainWindow.h"
+#include "platform/Desktop.h"
+#include "platform/ImageControl.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+constexpr int kEnter = 13, kSpace = 32, kEscape = 27;
+
+int KeyCodeOf(const QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return kEnter;
+        case Qt::Key_Space:
+            return kSpace;
+        case Qt::Key_Escape:
+            return kEscape;
+        default:
+            return 0;
+    }
+}
+
+QColor FromColorValue(int32_t value) {
+    const uint32_t v = uint32_t(value);
+    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
+}
+
+void DoEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+}  // namespace
+
+void SetCursorVisible(bool visible) {
+    if (visible) {
+        while (ShowCursor(true) <= 0) {
+        }
+    } else {
+        while (ShowCursor(false) >= 0) {
+        }
+    }
+}
+
+void SetTopMost(QWidget* window, bool topMost) {
+    SetWindowTopMost(window, topMost);
+}
+
+frm_prev::frm_prev(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint) {
+    setObjectName(QStringLiteral("frm_prev"));
+    setAutoFillBackground(true);
+    Label = new QLabel(this);
+    Label->setObjectName(QStringLiteral("Label"));
+    Label->setAutoFillBackground(true);
+    Img = new ImageControl(this);
+    Img->setObjectName(QStringLiteral("Img"));
+    Img->hide();
+    for (int i = 0; i < 4; ++i) {
+        PreIcon[i] = new ImageControl(this);
+        PreIcon[i]->setObjectName(QStringLiteral("PreIcon"));
+        PreIcon[i]->SetBorder(false);
+        PreIcon[i]->hide();
+    }
+    Label->raise();  // the status line stays readable over a full-screen panel
+    wake_ = new QTimer(this);
+    wake_->setSingleShot(true);
+    wake_->setTimerType(Qt::PreciseTimer);
+
+    // As large as the screen the main window is on, which the run styles expect.
+    QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    if (screen) setGeometry(screen->geometry());
+}
+
+frm_prev::~frm_prev() = default;
+
+void frm_prev::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The run starts on the first activation; a window manager may never
+    // activate a window, so the first showing counts as one too.
+    QTimer::singleShot(0, this, &frm_prev::Form_Activate);
+}
+
+void frm_prev::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Deferred, so that the run never starts inside show() before the modal loop runs.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        QTimer::singleShot(0, this, &frm_prev::Form_Activate);
+}
+
+// The keys act when released; the press must not reach QDialog, which would close on Escape.
+void frm_prev::keyPressEvent(QKeyEvent* event) {
+    event->accept();
+}
+
+void frm_prev::keyReleaseEvent(QKeyEvent* event) {
+    if (event->isAutoRepeat()) return;
+    Form_KeyUp(KeyCodeOf(event));
+}
+
+void frm_prev::closeEvent(QCloseEvent* event) {
+    if (!closed_) Form_QueryUnload();
+    closed_ = true;
+    QDialog::closeEvent(event);
+}
+
+QSize frm_prev::DisplaySize() const {
+    const ProcessRecord& process = CurrentProcess();
+    const QSizeF client = size();
+    if (process.RunStyle == 1) return size();
+    switch (process.FitMode) {
+        case 0:
+            return ToPixels(QRectF(QPointF(), client / 1.5)).size();
+        case 1:
+            return QSize(process.FixedWidth, process.FixedHeight);
+        default:
+            return QSize();
+    }
+}
+
+void frm_prev::StartDecoding() {
+    const ProcessRecord& process = CurrentProcess();
+    const bool draws = process.RunStyle >= 0 && process.RunStyle <= 2;
+    std::array<PanelDecoder::Request, 4> requests;
+    for (int i = 0; i < 4; ++i)
+        requests[i] = {draws ? TrimFixed(process.PanelPath[i]) : QString(), DisplaySize()};
+    decoder_ = std::make_unique<PanelDecoder>(std::move(requests));
+}
+
+void frm_prev::Form_Activate() {
+    if (Running || closed_) return;
+    Running = true;
+    PanelIndex = 0;
+    SetCursorVisible(false);
+    SetTopMost(this, true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, FromColorValue(CurrentProcess().BackColor));
+    setPalette(palette);
+    Label->setPalette(palette);
+    Label->adjustSize();
+    Label->move(0, height() - Label->height());
+    StartDecoding();
+
+    for (;;) {
+        DoEvents();
+        if (closed_) return;
+        DrawPanel();
+        emit PanelShown(PanelIndex);
+        WaitPanelTime();
+        if (closed_) return;
+        ++PanelIndex;
+        if (PanelIndex > 3 || !Running) break;
+    }
+    close();
+}
+
+void frm_prev::DrawPanel() {
+    switch (CurrentProcess().RunStyle) {
+        case 0:
+            ShowPanelFitted(CurrentProcess().FitMode);
+            break;
+        case 1:
+            ShowPanelFull();
+            break;
+        case 2:
+            ShowPanelFitted(CurrentProcess().FitMode);
+            ShowPanelIcon();
+            break;
+        default:
+            break;
+    }
+    repaint();  // drawn now, so that the panel's time starts when it is on screen
+}
+
+// Waits the panel's display time, counted from the end of its drawing, while
+// the window goes on handling events. A pause restarts the whole time.
+void frm_prev::WaitPanelTime() {
+    uint64_t start = ClockMicros();
+    for (;;) {
+        const int64_t interval = CurrentProcess().IntervalMs;
+        if (interval <= 0 || ClockMicros() - start >= uint64_t(interval) * 1000) return;
+        WaitForEventsUntil(start + uint64_t(interval) * 1000);
+        if (closed_) return;
+        if (Paused) {
+            while (Paused && Running && !closed_)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            if (closed_) return;
+            start = ClockMicros();
+        }
+        if (!Running) return;
+    }
+}
+
+// Sleeps until an event arrives or the deadline passes; the precise timer makes
+// sure one does.
+void frm_prev::WaitForEventsUntil(uint64_t deadlineMicros) {
+    const uint64_t now = ClockMicros();
+    if (now >= deadlineMicros) return;
+    if (!wake_->isActive())
+        wake_->start(int(std::min<uint64_t>((deadlineMicros - now + 999) / 1000, INT32_MAX)));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void frm_prev::ShowPanelFitted(int16_t fitMode) {
+    const ProcessRecord& process = CurrentProcess();
+    Img->hide();
+    Img->SetPicture(decoder_->Get(PanelIndex));
+    const QSizeF client = size();
+    switch (fitMode) {
+        case 0:
+            Img->SetStretch(true);
+            Img->SetLogicalSize(client / 1.5);
+            break;
+        case 1:
+            Img->SetStretch(true);
+            Img->SetLogicalSize(QSizeF(process.FixedWidth, process.FixedHeight));
+            break;
+        case 2:
+            Img->SetStretch(false);
+            break;
+        default:
+            break;
+    }
+    const QSizeF img = Img->LogicalGeometry().size();
+    Img->SetLogicalPos(
+        QPointF((client.width() - img.width()) / 2.2, (client.height() - img.height()) / 3));
+    Img->SetAppearance(process.ImageAppearance);
+    Img->show();
+}
+
+void frm_prev::ShowPanelFull() {
+    Img->hide();
+    Img->SetStretch(true);
+    Img->SetPicture(decoder_->Get(PanelIndex));
+    Img->SetLogicalGeometry(QRectF(QPointF(0, 0), QSizeF(size())));
+    Img->SetAppearance(CurrentProcess().ImageAppearance);
+    Img->show();
+}
+
+void frm_prev::ShowPanelIcon() {
+    const int i = PanelIndex;
+    if (i <= 0) return;
+    ImageControl* icon = PreIcon[i];
+    icon->SetStretch(true);
+    const Picture& shown = decoder_->Get(i - 1);
+    icon->SetPicture(shown.isNull() ? Picture{}
+                                    : Picture{shown.image.scaled(50, 50, Qt::IgnoreAspectRatio,
+                                                                 Qt::SmoothTransformation),
+                                              shown.naturalSize});
+    icon->SetLogicalGeometry(QRectF(60 * i - 51, 10, 50, 50));
+    icon->show();
+}
+
+void frm_prev::Form_KeyUp(int keyCode) {
+    QPalette palette = Label->palette();
+    palette.setColor(QPalette::WindowText,
+                     CurrentProcess().BackColor <= 0x7FFFFF ? Qt::white : Qt::black);
+    Label->setPalette(palette);
+    switch (keyCode) {
+        case kEnter:
+            Label->setText(TrimFixed(CurrentProcess().PanelPath[std::clamp(PanelIndex, 0, 3)]));
+            break;
+        case kSpace:
+            Paused = !Paused;
+            Label->setText(Paused ? QStringLiteral("ポーズ中...") : QString());
+            break;
+        case kEscape:
+            Running = false;
+            break;
+        default:
+            return;
+    }
+    Label->adjustSize();
+    Label->move(0, height() - Label->height());
+}
+
+void frm_prev::Form_QueryUnload() {
+    PanelIndex = 0;
+    Paused = false;
+    Running = false;
+    SetCursorVisible(true);
+    SetTopMost(this, false);
+}
+
+void PreviewCommand(MainWindow& window) {
+    frm_prev player(&window);
+    player.exec();
+}

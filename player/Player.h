@@ -1,0 +1,65 @@
+// The player: shows the four panels of the current process one after another,
+// each for its display time, with the pointer hidden and the window on top.
+// Space pauses, Escape stops, Enter shows the path of the panel on screen.
+#pragma once
+
+#include "player/PanelDecoder.h"
+
+#include <QDialog>
+#include <array>
+#include <memory>
+
+class ImageControl;
+class MainWindow;
+class QLabel;
+class QTimer;
+
+class frm_prev : public QDialog {
+    Q_OBJECT
+  public:
+    explicit frm_prev(QWidget* owner);
+    ~frm_prev() override;
+
+    bool Running = false;
+    bool Paused = false;
+    int32_t PanelIndex = 0;
+
+  signals:
+    // After a panel has been drawn and its time starts (used by measurements).
+    void PanelShown(int index);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void Form_Activate();
+    void Form_KeyUp(int keyCode);
+    void Form_QueryUnload();
+    void ShowPanelFitted(int16_t fitMode);
+    void ShowPanelFull();
+    void ShowPanelIcon();
+    void DrawPanel();
+    void WaitPanelTime();
+    void WaitForEventsUntil(uint64_t deadlineMicros);
+    void StartDecoding();
+    QSize DisplaySize() const;
+
+    QLabel* Label = nullptr;
+    ImageControl* Img = nullptr;
+    std::array<ImageControl*, 4> PreIcon{};
+    QTimer* wake_ = nullptr;
+    std::unique_ptr<PanelDecoder> decoder_;
+    bool closed_ = false;
+};
+
+// Sets the pointer's display counter so that the pointer is shown (past 0) or
+// hidden (below 0).
+void SetCursorVisible(bool visible);
+void SetTopMost(QWidget* window, bool topMost);
+
+// Preview: plays the current process in the player.
+void PreviewCommand(MainWindow& window);
