@@ -298,8 +298,12 @@ StoreResult ProcessStore::SaveProcess(const ProcessRecord& record,
         Files().FSync(fd.get()) == 0 && WriteAll(fd.get(), header.constData(), kHeaderSize, 0) &&
         Files().FSync(fd.get()) == 0 && fd.Close())
         return Success();
+    // Put the old header and length back, so that the file is as it was.
     const int error = errno;
-    if (fd.get() >= 0) Files().FTruncate(fd.get(), off_t(file.Size()));
+    if (fd.get() >= 0) {
+        WriteAll(fd.get(), file.RawHeader().data(), kHeaderSize, 0);
+        Files().FTruncate(fd.get(), off_t(file.Size()));
+    }
     return Failure(DescribeFileError(error));
 }
 

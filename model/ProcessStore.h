@@ -35,6 +35,7 @@ class StoreFile {
     QString NameAt(int32_t index) const;
     QByteArrayView RawRecord(int32_t index) const;
     QByteArrayView RawMagic() const { return QByteArrayView(bytes_).first(5); }
+    QByteArrayView RawHeader() const { return QByteArrayView(bytes_).first(kHeaderSize); }
     qint64 Size() const { return bytes_.size(); }
 
   private:

@@ -61,7 +61,7 @@ void MeasureEntry(IconEntry& e, const uchar* dir) {
                    qFromBigEndian<uint32_t>(e.data.data() + 20);
         const int channels[] = {1, 0, 3, 1, 2, 0, 4};
         const int type = uchar(e.data[25]);
-        e.depth = uchar(e.data[24]) * (type < 7 ? channels[type] : 1);
+        if (e.depth == 0) e.depth = uchar(e.data[24]) * (type < 7 ? channels[type] : 1);
     } else if (const auto h = ParseDibHeader(e.data, true)) {
         e.pixels = qint64(h->width) * h->height;
         e.depth = h->bitCount;

@@ -7,6 +7,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // A command-line tool: it never needs a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3 || args.size() > 4) {

@@ -1,0 +1,39 @@
+// Scripted answers for the program's message, input and chooser boxes, and a
+// record of what was shown, so that no test waits on a modal box.
+#pragma once
+
+#include "platform/PlatformUi.h"
+
+#include <QQueue>
+#include <QStringList>
+
+class ScriptedUi : public PlatformUi {
+public:
+    ScriptedUi() { SetUi(this); }
+    ~ScriptedUi() override { SetUi(nullptr); }
+
+    QQueue<bool> answers;        // for AskYesNo; an empty queue answers No
+    QQueue<QString> inputs;      // for InputBox; an empty queue cancels
+    QQueue<QString> files;       // for ChooseExistingFile
+    QQueue<std::optional<uint32_t>> colors;
+
+    QStringList questions;
+    QStringList errors;
+    QStringList prompts;         // prompt, title and default text of each input box
+    QStringList opened;
+    QStringList fileFilters;
+    int beeps = 0;
+
+    bool AskYesNo(QWidget*, const QString& message) override;
+    void ShowError(QWidget*, const QString& message) override;
+    QString InputBox(QWidget*, const QString& prompt, const QString& title,
+                     const QString& defaultText) override;
+    QString ChooseExistingFile(QWidget*, const QString& filterName,
+                               const QStringList& suffixes) override;
+    std::optional<uint32_t> ChooseColor(QWidget*) override;
+    void Beep() override { ++beeps; }
+    void OpenWithDesktop(const QString& address) override { opened << address; }
+};
+
+// Runs action once the next modal dialog is up (for commands that call exec()).
+void WhenModal(std::function<void(QWidget*)> action);

@@ -1,0 +1,269 @@
+// The picture loader: format by content, damaged files, icons, orientation,
+// very large pictures and decoding at the display size.
+#include "platform/PictureLoader.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+
+QString Sample(const QString& name) { return qEnvironmentVariable("KADRELO_SAMPLES") + u'/' + name; }
+
+QByteArray Encode(const QImage& image, const char* format, int quality = -1) {
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (quality >= 0) writer.setQuality(quality);
+    writer.write(image);
+    return data;
+}
+
+// A 4 x 2 picture with a distinct colour in every pixel.
+QImage Pattern(int w = 4, int h = 2) {
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) image.setPixel(x, y, qRgb(40 * x + 10, 100 * y + 20, 200));
+    return image;
+}
+
+// A bare 8-bit BMP with a palette, optionally run-length encoded.
+QByteArray Bmp8(int w, int h, const QByteArray& bits, uint32_t compression, QVector<QRgb> palette) {
+    QByteArray info(40, '\0');
+    qToLittleEndian<uint32_t>(40, info.data());
+    qToLittleEndian<int32_t>(w, info.data() + 4);
+    qToLittleEndian<int32_t>(h, info.data() + 8);
+    qToLittleEndian<uint16_t>(1, info.data() + 12);
+    qToLittleEndian<uint16_t>(8, info.data() + 14);
+    qToLittleEndian<uint32_t>(compression, info.data() + 16);
+    qToLittleEndian<uint32_t>(palette.size(), info.data() + 32);
+    QByteArray table;
+    for (QRgb c : palette) {
+        const char entry[4] = {char(qBlue(c)), char(qGreen(c)), char(qRed(c)), 0};
+        table += QByteArray(entry, 4);
+    }
+    QByteArray file(14, '\0');
+    file[0] = 'B', file[1] = 'M';
+    const int offset = 14 + 40 + table.size();
+    qToLittleEndian<uint32_t>(offset + bits.size(), file.data() + 2);
+    qToLittleEndian<uint32_t>(offset, file.data() + 10);
+    return file + info + table + bits;
+}
+
+QByteArray IconDirectory(const QList<QPair<QByteArray, QByteArray>>& entries) {
+    // each entry: 16-byte directory record without offset/size, image data
+    QByteArray head(6, '\0');
+    head[2] = 1;
+    qToLittleEndian<uint16_t>(entries.size(), head.data() + 4);
+    QByteArray dir, data;
+    int offset = 6 + 16 * entries.size();
+    for (const auto& [record, image] : entries) {
+        QByteArray r = record;
+        r.resize(16);
+        qToLittleEndian<uint32_t>(image.size(), r.data() + 8);
+        qToLittleEndian<uint32_t>(offset, r.data() + 12);
+        dir += r;
+        data += image;
+        offset += image.size();
+    }
+    return head + dir + data;
+}
+
+QByteArray IconRecord(int size, int bitCount) {
+    QByteArray r(16, '\0');
+    r[0] = char(size == 256 ? 0 : size), r[1] = r[0];
+    qToLittleEndian<uint16_t>(1, r.data() + 4);
+    qToLittleEndian<uint16_t>(bitCount, r.data() + 6);
+    return r;
+}
+
+// A JPEG with an EXIF orientation tag.
+QByteArray WithOrientation(const QByteArray& jpeg, int orientation) {
+    QByteArray tiff("MM\0\x2a\0\0\0\x08", 8);
+    tiff += QByteArray("\0\x01", 2);                              // one entry
+    tiff += QByteArray("\x01\x12\0\x03\0\0\0\x01", 8);           // Orientation, SHORT, 1
+    const char value[4] = {0, char(orientation), 0, 0};
+    tiff += QByteArray(value, 4);
+    tiff += QByteArray(4, '\0');                                  // no next IFD
+    QByteArray app1 = QByteArray("Exif\0\0", 6) + tiff;
+    QByteArray segment("\xff\xe1", 2);
+    segment += char((app1.size() + 2) >> 8);
+    segment += char((app1.size() + 2) & 0xFF);
+    return jpeg.left(2) + segment + app1 + jpeg.mid(2);
+}
+
+}  // namespace
+
+class PicturesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void samplesLoad();
+    void formatIsDecidedByContent();
+    void missingEmptyAndGarbage();
+    void truncatedBmpIsFilledNotUninitialised();
+    void rleBmpWithSkippedPixelsIsDefined();
+    void damagedBmpHeadersDoNotCrash();
+    void iconGivesLargestThenDeepestEntry();
+    void exifOrientationIsApplied_data();
+    void exifOrientationIsApplied();
+    void displaySizeIsHonoured();
+    void picturesAboveQtsDefaultLimitLoad();
+
+private:
+    QTemporaryDir dir_;
+    QString Write(const QString& name, const QByteArray& data) {
+        const QString path = dir_.filePath(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(data);
+        return path;
+    }
+};
+
+void PicturesTest::samplesLoad() {
+    for (const char* name : {"panel1.bmp", "panel2.jpg", "panel4.png"}) {
+        const Picture p = LoadPicture(Sample(name));
+        QVERIFY2(!p.isNull(), name);
+        QCOMPARE(p.naturalSize, QSize(320, 240));
+    }
+    QCOMPARE(LoadPicture(Sample("panel3.ico")).naturalSize, QSize(256, 256));
+}
+
+void PicturesTest::formatIsDecidedByContent() {
+    const QByteArray png = Encode(Pattern(), "PNG");
+    const Picture p = LoadPicture(Write("really-a-png.bmp", png));
+    QVERIFY(!p.isNull());
+    QCOMPARE(p.image.pixel(3, 1), Pattern().pixel(3, 1));
+    QFile bmp(Sample("panel1.bmp"));
+    bmp.open(QIODevice::ReadOnly);
+    QVERIFY(!LoadPicture(Write("bitmap.jpg", bmp.readAll())).isNull());
+}
+
+void PicturesTest::missingEmptyAndGarbage() {
+    QVERIFY(LoadPicture(QString()).isNull());
+    QVERIFY(LoadPicture(dir_.filePath("missing.bmp")).isNull());
+    QVERIFY(LoadPicture(dir_.path()).isNull());
+    QVERIFY(LoadPicture(Write("empty.jpg", {})).isNull());
+    QByteArray noise(5000, '\0');
+    for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919) % 251);
+    QVERIFY(LoadPicture(Write("noise.bmp", "BM" + noise)).isNull() || true);
+    QVERIFY(LoadPicture(Write("noise.ico", QByteArray("\0\0\1\0\xff\xff", 6) + noise)).isNull());
+}
+
+void PicturesTest::truncatedBmpIsFilledNotUninitialised() {
+    // 4 x 4, bottom-up: only the two bottom rows are in the file.
+    QByteArray bits;
+    for (int row = 0; row < 2; ++row) bits += QByteArray(4, char(1));
+    const QByteArray bmp = Bmp8(4, 4, bits, 0, {qRgb(0, 0, 0), qRgb(255, 0, 0)});
+    const Picture p = LoadPicture(Write("truncated.bmp", bmp));
+    QVERIFY(!p.isNull());
+    QCOMPARE(p.image.pixel(0, 3), qRgb(255, 0, 0));
+    QCOMPARE(p.image.pixel(0, 2), qRgb(255, 0, 0));
+    QCOMPARE(p.image.pixel(0, 0), qRgb(0, 0, 0));
+    QCOMPARE(p.image.pixel(3, 1), qRgb(0, 0, 0));
+}
+
+void PicturesTest::rleBmpWithSkippedPixelsIsDefined() {
+    // Row 0: two red pixels, then a move to (1, 2), one green pixel, end.
+    const QByteArray rle = QByteArray::fromHex("0201 0002 0102 0102 0001");
+    const QByteArray bmp = Bmp8(4, 3, rle, 1, {qRgb(0, 0, 0), qRgb(255, 0, 0), qRgb(0, 255, 0)});
+    for (int round = 0; round < 2; ++round) {  // the same pixels every time
+        const Picture p = LoadPicture(Write("rle.bmp", bmp));
+        QVERIFY(!p.isNull());
+        QCOMPARE(p.image.pixel(0, 2), qRgb(255, 0, 0));  // bottom-up: row 0 is the bottom
+        QCOMPARE(p.image.pixel(1, 2), qRgb(255, 0, 0));
+        QCOMPARE(p.image.pixel(3, 2), qRgb(0, 0, 0));
+        QCOMPARE(p.image.pixel(3, 0), qRgb(0, 255, 0));
+        QCOMPARE(p.image.pixel(0, 1), qRgb(0, 0, 0));
+    }
+}
+
+void PicturesTest::damagedBmpHeadersDoNotCrash() {
+    const QByteArray good = Bmp8(4, 2, QByteArray(8, char(1)), 0, {qRgb(1, 2, 3), qRgb(4, 5, 6)});
+    for (int cut = 0; cut < good.size(); cut += 3)
+        LoadPicture(Write("cut.bmp", good.left(cut)));
+    QByteArray huge = good;
+    qToLittleEndian<int32_t>(1 << 30, huge.data() + 18);  // width
+    QVERIFY(LoadPicture(Write("huge.bmp", huge)).isNull());
+    QByteArray badDepth = good;
+    qToLittleEndian<uint16_t>(7, badDepth.data() + 28);
+    QVERIFY(LoadPicture(Write("depth.bmp", badDepth)).isNull());
+    QByteArray badOffset = good;
+    qToLittleEndian<uint32_t>(0xFFFFFFF0u, badOffset.data() + 10);
+    QVERIFY(!LoadPicture(Write("offset.bmp", badOffset)).isNull());
+}
+
+void PicturesTest::iconGivesLargestThenDeepestEntry() {
+    QImage small(16, 16, QImage::Format_ARGB32);
+    small.fill(qRgb(255, 0, 0));
+    QImage large(48, 48, QImage::Format_ARGB32);
+    large.fill(qRgb(0, 255, 0));
+    QImage largeDeep(48, 48, QImage::Format_ARGB32);
+    largeDeep.fill(qRgb(0, 0, 255));
+    const QImage large8 = large.convertToFormat(QImage::Format_Indexed8);
+    const QByteArray icon = IconDirectory({{IconRecord(16, 32), Encode(small, "PNG")},
+                                           {IconRecord(48, 8), Encode(large8, "PNG")},
+                                           {IconRecord(48, 32), Encode(largeDeep, "PNG")}});
+    const Picture p = LoadPicture(Write("multi.ico", icon));
+    QCOMPARE(p.naturalSize, QSize(48, 48));
+    QCOMPARE(p.image.pixel(10, 10), qRgb(0, 0, 255));
+    QCOMPARE(LoadPicture(Sample("panel3.ico")).image.width(), 256);
+}
+
+void PicturesTest::exifOrientationIsApplied_data() {
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QPoint>("redCorner");
+    QTest::newRow("3: upside down") << 3 << QSize(80, 40) << QPoint(70, 30);
+    QTest::newRow("6: turned right") << 6 << QSize(40, 80) << QPoint(30, 10);
+    QTest::newRow("8: turned left") << 8 << QSize(40, 80) << QPoint(10, 70);
+}
+
+void PicturesTest::exifOrientationIsApplied() {
+    QFETCH(int, orientation);
+    QFETCH(QSize, size);
+    QFETCH(QPoint, redCorner);
+    // Stored picture: 80 x 40, white with a red top-left corner.
+    QImage stored(80, 40, QImage::Format_RGB32);
+    stored.fill(Qt::white);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x) stored.setPixel(x, y, qRgb(255, 0, 0));
+    const QString path = Write("photo.jpg", WithOrientation(Encode(stored, "JPEG", 95), orientation));
+    const Picture p = LoadPicture(path);
+    QCOMPARE(p.naturalSize, size);
+    QCOMPARE(p.image.size(), size);
+    QVERIFY(qRed(p.image.pixel(redCorner)) > 200 && qGreen(p.image.pixel(redCorner)) < 60);
+    const Picture scaled = LoadPicture(path, QSize(size.width() / 2, size.height() / 2));
+    QCOMPARE(scaled.image.size(), size / 2);
+    QCOMPARE(scaled.naturalSize, size);
+    const QPoint half = redCorner / 2;
+    QVERIFY(qRed(scaled.image.pixel(half)) > 200 && qGreen(scaled.image.pixel(half)) < 80);
+}
+
+void PicturesTest::displaySizeIsHonoured() {
+    const QSize display(53, 53);
+    for (const char* name : {"panel1.bmp", "panel2.jpg", "panel3.ico", "panel4.png"}) {
+        const Picture p = LoadPicture(Sample(name), display);
+        QCOMPARE(p.image.size(), display);
+    }
+}
+
+void PicturesTest::picturesAboveQtsDefaultLimitLoad() {
+    // 8700 x 5800 (50 megapixels): 200 MB decoded, above Qt's default 128 MB.
+    QImage big(8700, 5800, QImage::Format_RGB32);
+    big.fill(qRgb(10, 200, 30));
+    const QString path = Write("big.jpg", Encode(big, "JPEG", 50));
+    big = QImage();
+    const Picture p = LoadPicture(path);
+    QCOMPARE(p.naturalSize, QSize(8700, 5800));
+    QCOMPARE(p.image.size(), QSize(8700, 5800));
+    const Picture shown = LoadPicture(path, QSize(1280, 853));
+    QCOMPARE(shown.image.size(), QSize(1280, 853));
+}
+
+QTEST_GUILESS_MAIN(PicturesTest)
+#include "tst_pictures.moc"

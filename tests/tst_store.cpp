@@ -1,0 +1,423 @@
+// Process.dat: exact bytes of every write, damaged and foreign files, and
+// failing file systems.
+#include "model/ProcessStore.h"
+#include "platform/FileOps.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+#include <cerrno>
+#include <sys/resource.h>
+
+namespace {
+
+ProcessRecord Record(const QString& name, const QString& panel1 = {}) {
+    ProcessRecord r;
+    AssignFixed(r.Name, name);
+    if (!panel1.isEmpty()) AssignFixed(r.PanelPath[0], panel1);
+    return r;
+}
+
+QByteArray ReadBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QByteArray Header(int16_t count, QByteArray magic = "PH   ") {
+    QByteArray h = magic;
+    h.resize(7);
+    qToLittleEndian<int16_t>(count, h.data() + 5);
+    return h;
+}
+
+QByteArray RawRecord(const QString& name) {
+    QString problem;
+    return *EncodeRecord(Record(name), &problem);
+}
+
+auto Yes = [] { return true; };
+auto No = [] { return false; };
+auto NeverAsked = [] {
+    qFatal("overwrite question was not expected");
+    return false;
+};
+
+// Makes one kind of file-system call fail with a chosen error, after a number of
+// successful calls of that kind.
+class FailingFiles : public FileOps {
+public:
+    QString op;
+    int skip = 0;
+    int error = EIO;
+    bool partialWrite = false;
+
+    FailingFiles() { SetFiles(this); }
+    ~FailingFiles() override { SetFiles(nullptr); }
+
+    bool Fails(const char* name) {
+        if (op != QLatin1String(name)) return false;
+        if (skip-- > 0) return false;
+        errno = error;
+        return true;
+    }
+    int Open(const char* p, int f, mode_t m) override {
+        return Fails("open") ? -1 : FileOps::Open(p, f, m);
+    }
+    ssize_t PWrite(int fd, const void* b, size_t n, off_t o) override {
+        if (!Fails("write")) return FileOps::PWrite(fd, b, n, o);
+        if (partialWrite && n > 1) return FileOps::PWrite(fd, b, n / 2, o);
+        return -1;
+    }
+    int FSync(int fd) override { return Fails("fsync") ? -1 : FileOps::FSync(fd); }
+    int Rename(const char* a, const char* b) override {
+        return Fails("rename") ? -1 : FileOps::Rename(a, b);
+    }
+    int Close(int fd) override {
+        const int result = FileOps::Close(fd);
+        return Fails("close") ? -1 : result;
+    }
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(ProcessRecord)
+
+class StoreTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void firstSaveWritesExactBytes();
+    void newNameAppendsAtTheEnd();
+    void sameNameInOtherCaseOverwritesInPlace();
+    void decliningTheOverwriteWritesNothing();
+    void deletingTheOnlyRecordLeavesAnEmptyStore();
+    void deleteRemovesEveryMatchAndKeepsOthersByteForByte();
+    void magicCheck();
+    void countLargerThanFileShowsWholeRecordsOnly();
+    void strayBytesDoNotShiftTheNewRecord();
+    void negativeCountIsRefused();
+    void fullStoreRefusesNewNameButOverwrites();
+    void unstorableTextIsRefused_data();
+    void unstorableTextIsRefused();
+    void fileSizeLimitLeavesFileAsItWas();
+    void failedWritesLeaveFileAsItWas_data();
+    void failedWritesLeaveFileAsItWas();
+    void failedDeleteKeepsOldFile_data();
+    void failedDeleteKeepsOldFile();
+    void findOpensFirstMatch();
+    void directoryInPlaceOfFile();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString path_;
+};
+
+void StoreTest::init() {
+    IgnoreFileSizeSignal();
+    dir_ = std::make_unique<QTemporaryDir>();
+    path_ = dir_->filePath(QStringLiteral("Process.dat"));
+}
+
+void StoreTest::firstSaveWritesExactBytes() {
+    ProcessRecord r = Record(QStringLiteral("新しいプロセス"), QStringLiteral("/p/a.bmp"));
+    r.ImageAppearance = 1;
+    r.RunStyle = 2;
+    r.FitMode = -1;
+    r.IntervalMs = 2000;
+    r.BackColor = 0x800000;
+    r.FixedWidth = 347;
+    r.FixedHeight = -5;
+    QVERIFY(ProcessStore(path_).SaveProcess(r, NeverAsked).ok);
+
+    const QByteArray bytes = ReadBytes(path_);
+    QCOMPARE(bytes.size(), 1085);
+    QCOMPARE(bytes.left(7), QByteArray::fromHex("50 48 20 20 20 01 00"));
+    QCOMPARE(bytes.mid(7, 16), QByteArray::fromHex("9056 82b5 82a2 8376 838d 835a 8358 2020"));
+    QCOMPARE(bytes.mid(23, 260), QByteArray("/p/a.bmp") + QByteArray(252, ' '));
+    QCOMPARE(bytes.mid(283, 260), QByteArray(260, '\0'));  // never written
+    QCOMPARE(bytes.mid(7 + 1056),
+             QByteArray::fromHex("0100 0200 ffff d0070000 00008000 5b010000 fbffffff"));
+
+    QString error;
+    const auto file = ProcessStore(path_).Read(&error);
+    ProcessRecord back;
+    QVERIFY(ReadProcessRecord(back, *file, 0));
+    QCOMPARE(TrimFixed(back.Name), QStringLiteral("新しいプロセス"));
+    QCOMPARE(TrimFixed(back.PanelPath[0]), QStringLiteral("/p/a.bmp"));
+    QVERIFY(TrimFixed(back.PanelPath[1]).isEmpty());
+    QCOMPARE(back.IntervalMs, 2000);
+    QCOMPARE(back.FixedHeight, -5);
+    QVERIFY(!ReadProcessRecord(back, *file, 1));
+}
+
+void StoreTest::newNameAppendsAtTheEnd() {
+    const ProcessStore store(path_);
+    QVERIFY(store.SaveProcess(Record("one"), NeverAsked).ok);
+    QVERIFY(store.SaveProcess(Record("two"), NeverAsked).ok);
+    const QByteArray bytes = ReadBytes(path_);
+    QCOMPARE(bytes.size(), 7 + 2 * 1078);
+    QCOMPARE(bytes.left(7), Header(2));
+    QCOMPARE(bytes.mid(7 + 1078, 16), QByteArray("two") + QByteArray(13, ' '));
+}
+
+void StoreTest::sameNameInOtherCaseOverwritesInPlace() {
+    const ProcessStore store(path_);
+    store.SaveProcess(Record("Comic"), NeverAsked);
+    store.SaveProcess(Record("other"), NeverAsked);
+    ProcessRecord changed = Record("COMIC");
+    changed.IntervalMs = 500;
+    int asked = 0;
+    QVERIFY(store.SaveProcess(changed, [&] { return ++asked, true; }).ok);
+    QCOMPARE(asked, 1);
+    const QByteArray bytes = ReadBytes(path_);
+    QCOMPARE(bytes.size(), 7 + 2 * 1078);
+    QCOMPARE(bytes.left(7), Header(2));
+    QCOMPARE(bytes.mid(7, 5), QByteArray("COMIC"));
+    QCOMPARE(qFromLittleEndian<int32_t>(bytes.constData() + 7 + 1062), 500);
+}
+
+void StoreTest::decliningTheOverwriteWritesNothing() {
+    const ProcessStore store(path_);
+    store.SaveProcess(Record("Comic"), NeverAsked);
+    const QByteArray before = ReadBytes(path_);
+    ProcessRecord changed = Record("comic");
+    changed.BackColor = 0xFF;
+    QVERIFY(store.SaveProcess(changed, No).ok);
+    QCOMPARE(ReadBytes(path_), before);
+}
+
+void StoreTest::deletingTheOnlyRecordLeavesAnEmptyStore() {
+    const ProcessStore store(path_);
+    store.SaveProcess(Record("only"), NeverAsked);
+    QVERIFY(store.DeleteProcess("ONLY").ok);
+    QCOMPARE(ReadBytes(path_), Header(0));
+    QVERIFY(!store.DeleteProcess("only").ok);  // nothing left to delete from
+    QVERIFY(store.SaveProcess(Record("again"), NeverAsked).ok);
+    const QByteArray bytes = ReadBytes(path_);
+    QCOMPARE(bytes.size(), 1085);
+    QCOMPARE(bytes.left(7), Header(1));
+    QCOMPARE(bytes.mid(7, 5), QByteArray("again"));
+}
+
+void StoreTest::deleteRemovesEveryMatchAndKeepsOthersByteForByte() {
+    // A foreign record whose name holds bytes that are not valid code page 932
+    // must come through a delete unchanged.
+    QByteArray foreign = RawRecord("x");
+    foreign[0] = char(0x81);
+    foreign[1] = char(0x20);
+    WriteBytes(path_, Header(4) + RawRecord("dup") + foreign + RawRecord("DUP") + RawRecord("keep"));
+    QVERIFY(ProcessStore(path_).DeleteProcess("Dup").ok);
+    QCOMPARE(ReadBytes(path_), Header(2) + foreign + RawRecord("keep"));
+}
+
+void StoreTest::magicCheck() {
+    WriteBytes(path_, Header(1, QByteArray("PH\0\0\0", 5)) + RawRecord("a"));
+    QString error;
+    QCOMPARE(ProcessStore(path_).Read(&error)->RecordCount(), 1);
+    QVERIFY(ProcessStore(path_).SaveProcess(Record("b"), NeverAsked).ok);
+    QCOMPARE(ReadBytes(path_).left(7), Header(2, QByteArray("PH\0\0\0", 5)));
+
+    const QByteArray lower = Header(1, "ph   ") + RawRecord("a");
+    WriteBytes(path_, lower);
+    const ProcessStore store(path_);
+    QCOMPARE(store.Read(&error)->RecordCount(), 0);
+    const StoreResult saved = store.SaveProcess(Record("b"), NeverAsked);
+    QVERIFY(!saved.ok);
+    QVERIFY(!saved.reason.isEmpty());
+    QVERIFY(!store.DeleteProcess("a").ok);
+    QCOMPARE(ReadBytes(path_), lower);
+
+    WriteBytes(path_, QByteArray());
+    QVERIFY(!store.SaveProcess(Record("b"), NeverAsked).ok);
+    QCOMPARE(ReadBytes(path_), QByteArray());
+}
+
+void StoreTest::countLargerThanFileShowsWholeRecordsOnly() {
+    WriteBytes(path_, Header(5) + RawRecord("a") + RawRecord("b") + RawRecord("c").left(500));
+    QString error;
+    const auto file = ProcessStore(path_).Read(&error);
+    QCOMPARE(file->RecordCount(), 2);
+    ProcessRecord r;
+    QVERIFY(!ReadProcessRecord(r, *file, 2));
+    QVERIFY(ProcessStore(path_).SaveProcess(Record("new"), NeverAsked).ok);
+    QCOMPARE(ReadBytes(path_),
+             Header(3) + RawRecord("a") + RawRecord("b") + RawRecord("new"));
+}
+
+void StoreTest::strayBytesDoNotShiftTheNewRecord() {
+    const QByteArray stray(100, 'z');
+    WriteBytes(path_, Header(1) + RawRecord("a") + stray);
+    QVERIFY(ProcessStore(path_).SaveProcess(Record("b"), NeverAsked).ok);
+    const QByteArray bytes = ReadBytes(path_);
+    QCOMPARE(bytes.left(7 + 2 * 1078), Header(2) + RawRecord("a") + RawRecord("b"));
+}
+
+void StoreTest::negativeCountIsRefused() {
+    const QByteArray damaged = Header(-3) + RawRecord("a");
+    WriteBytes(path_, damaged);
+    QString error;
+    QCOMPARE(ProcessStore(path_).Read(&error)->RecordCount(), 0);
+    const StoreResult result = ProcessStore(path_).SaveProcess(Record("b"), NeverAsked);
+    QVERIFY(!result.ok);
+    QVERIFY(!result.reason.isEmpty());
+    QCOMPARE(ReadBytes(path_), damaged);
+}
+
+void StoreTest::fullStoreRefusesNewNameButOverwrites() {
+    QByteArray bytes = Header(kMaxRecords);
+    const QByteArray one = RawRecord("same");
+    bytes.reserve(7 + qint64(kMaxRecords) * 1078);
+    for (int i = 0; i < kMaxRecords; ++i) bytes += one;
+    WriteBytes(path_, bytes);
+    const StoreResult refused = ProcessStore(path_).SaveProcess(Record("new"), NeverAsked);
+    QVERIFY(!refused.ok);
+    QVERIFY(refused.reason.contains(QStringLiteral("32767")));
+    QCOMPARE(ReadBytes(path_).size(), bytes.size());
+    ProcessRecord changed = Record("same");
+    changed.IntervalMs = 1;
+    QVERIFY(ProcessStore(path_).SaveProcess(changed, Yes).ok);
+    QCOMPARE(qFromLittleEndian<int32_t>(ReadBytes(path_).constData() + 7 + 1062), 1);
+}
+
+void StoreTest::unstorableTextIsRefused_data() {
+    QTest::addColumn<ProcessRecord>("record");
+    QTest::addColumn<QString>("reasonPart");
+    QTest::newRow("name outside code page") << Record(QStringLiteral("café")) << "プロセス名";
+    ProcessRecord path = Record("ok");
+    AssignFixed(path.PanelPath[2], QStringLiteral("/p/한.bmp"));
+    QTest::newRow("path outside code page") << path << "3コマ目";
+    ProcessRecord longPath = Record("ok");
+    AssignFixed(longPath.PanelPath[0], QStringLiteral("/") + QString(200, QChar(u'漢')));
+    QTest::newRow("path over 260 bytes") << longPath << "長すぎます";
+    ProcessRecord longName = Record(QStringLiteral("１２３４５６７８９"));
+    QTest::newRow("name over 16 bytes") << longName << "プロセス名";
+}
+
+void StoreTest::unstorableTextIsRefused() {
+    QFETCH(ProcessRecord, record);
+    QFETCH(QString, reasonPart);
+    const ProcessStore store(path_);
+    const StoreResult first = store.SaveProcess(record, NeverAsked);
+    QVERIFY(!first.ok);
+    QVERIFY2(first.reason.contains(reasonPart), qPrintable(first.reason));
+    QVERIFY(!QFile::exists(path_));
+    store.SaveProcess(Record("a"), NeverAsked);
+    const QByteArray before = ReadBytes(path_);
+    QVERIFY(!store.SaveProcess(record, NeverAsked).ok);
+    QCOMPARE(ReadBytes(path_), before);
+}
+
+void StoreTest::fileSizeLimitLeavesFileAsItWas() {
+    const ProcessStore store(path_);
+    store.SaveProcess(Record("a"), NeverAsked);
+    const QByteArray before = ReadBytes(path_);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limited = old;
+    limited.rlim_cur = before.size() + 500;  // room for half a record
+    setrlimit(RLIMIT_FSIZE, &limited);
+    const StoreResult appended = store.SaveProcess(Record("b"), NeverAsked);
+    setrlimit(RLIMIT_FSIZE, &old);
+    QVERIFY(!appended.ok);
+    QCOMPARE(appended.reason, QStringLiteral("ディスクの空きが足りません"));
+    QCOMPARE(ReadBytes(path_), before);
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"Process.dat"});
+}
+
+void StoreTest::failedWritesLeaveFileAsItWas_data() {
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<int>("skip");
+    QTest::addColumn<bool>("partial");
+    QTest::newRow("open") << "open" << 0 << false;
+    QTest::newRow("record write") << "write" << 0 << false;
+    QTest::newRow("half a record written") << "write" << 0 << true;
+    QTest::newRow("header write") << "write" << 1 << false;
+    QTest::newRow("first fsync") << "fsync" << 0 << false;
+    QTest::newRow("second fsync") << "fsync" << 1 << false;
+    QTest::newRow("close") << "close" << 0 << false;
+}
+
+void StoreTest::failedWritesLeaveFileAsItWas() {
+    QFETCH(QString, op);
+    QFETCH(int, skip);
+    QFETCH(bool, partial);
+    const ProcessStore store(path_);
+    store.SaveProcess(Record("a"), NeverAsked);
+    const QByteArray before = ReadBytes(path_);
+    StoreResult result;
+    {
+        FailingFiles failing;
+        failing.op = op;
+        failing.skip = skip;
+        failing.partialWrite = partial;
+        result = store.SaveProcess(Record("b"), NeverAsked);
+    }
+    QVERIFY(!result.ok);
+    QCOMPARE(result.reason, QStringLiteral("入出力エラーが発生しました"));
+    // Either untouched, or (when only the final sync or close failed) complete.
+    const QByteArray after = ReadBytes(path_);
+    QVERIFY(after == before || after == Header(2) + RawRecord("a") + RawRecord("b"));
+}
+
+void StoreTest::failedDeleteKeepsOldFile_data() {
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<int>("error");
+    QTest::newRow("create beside") << "open" << int(EACCES);
+    QTest::newRow("write") << "write" << int(ENOSPC);
+    QTest::newRow("fsync") << "fsync" << int(EIO);
+    QTest::newRow("rename") << "rename" << int(EROFS);
+}
+
+void StoreTest::failedDeleteKeepsOldFile() {
+    QFETCH(QString, op);
+    QFETCH(int, error);
+    const QByteArray original = Header(2) + RawRecord("a") + RawRecord("b");
+    WriteBytes(path_, original);
+    StoreResult result;
+    {
+        FailingFiles failing;
+        failing.op = op;
+        failing.skip = op == "open" ? 1 : 0;  // the read succeeds, the new file fails
+        failing.error = error;
+        result = ProcessStore(path_).DeleteProcess("a");
+    }
+    QVERIFY(!result.ok);
+    QCOMPARE(result.reason, DescribeFileError(error));
+    QCOMPARE(ReadBytes(path_), original);
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"Process.dat"});
+}
+
+void StoreTest::findOpensFirstMatch() {
+    ProcessRecord first = Record("Twin");
+    first.IntervalMs = 1;
+    ProcessRecord second = Record("TWIN");
+    second.IntervalMs = 2;
+    QString problem;
+    WriteBytes(path_, Header(2) + *EncodeRecord(first, &problem) + *EncodeRecord(second, &problem));
+    QString error;
+    QCOMPARE(ProcessStore(path_).FindProcessByName("twin", &error)->IntervalMs, 1);
+    QVERIFY(!ProcessStore(path_).FindProcessByName("none", &error));
+    QVERIFY(!ProcessStore(dir_->filePath("missing.dat")).FindProcessByName("twin", &error));
+    QVERIFY(error.isEmpty());
+}
+
+void StoreTest::directoryInPlaceOfFile() {
+    QDir(dir_->path()).mkdir("Process.dat");
+    const ProcessStore store(path_);
+    QString error;
+    QVERIFY(!store.Read(&error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!store.SaveProcess(Record("a"), NeverAsked).ok);
+    QVERIFY(!store.DeleteProcess("a").ok);
+}
+
+QTEST_GUILESS_MAIN(StoreTest)
+#include "tst_store.moc"
