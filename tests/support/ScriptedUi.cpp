@@ -39,3 +39,37 @@ void WhenModal(std::function<void(QWidget*)> action) {
     });
     timer->start();
 }
+
+#include "app/MainWindow.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QString SampleFile(const QString& name) {
+    return qEnvironmentVariable("KADRELO_SAMPLES") + u'/' + name;
+}
+}  // namespace
+
+AppFixture::AppFixture() : dir(std::make_unique<QTemporaryDir>()) {
+    CurrentProcess() = ProcessRecord{};
+    window = std::make_unique<MainWindow>(storePath());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->activateWindow();
+    (void)QTest::qWaitForWindowActive(window.get());
+}
+
+AppFixture::~AppFixture() { window.reset(); }
+
+QString AppFixture::storePath() const { return dir->filePath(QStringLiteral("Process.dat")); }
+
+QString AppFixture::samplePath(const QString& name) const { return SampleFile(name); }
+
+ProcessRecord SampleProcess(const QString& name) {
+    ProcessRecord r;
+    AssignFixed(r.Name, name);
+    const QString files[] = {"panel1.bmp", "panel2.jpg", "panel3.ico", "panel4.png"};
+    for (int i = 0; i < kPanelCount; ++i) AssignFixed(r.PanelPath[i], SampleFile(files[i]));
+    return r;
+}

@@ -6,6 +6,8 @@
 
 #include <QQueue>
 #include <QStringList>
+#include <functional>
+#include <memory>
 
 class ScriptedUi : public PlatformUi {
 public:
@@ -37,3 +39,22 @@ public:
 
 // Runs action once the next modal dialog is up (for commands that call exec()).
 void WhenModal(std::function<void(QWidget*)> action);
+
+class MainWindow;
+struct ProcessRecord;
+
+// A shown main window over a store in a fresh folder, the zero current process
+// and scripted boxes.
+struct AppFixture {
+    AppFixture();
+    ~AppFixture();
+    QString storePath() const;
+    QString samplePath(const QString& name) const;
+
+    std::unique_ptr<class QTemporaryDir> dir;
+    ScriptedUi ui;
+    std::unique_ptr<MainWindow> window;
+};
+
+// A named process whose panels are the four sample pictures.
+ProcessRecord SampleProcess(const QString& name = QStringLiteral("comic"));

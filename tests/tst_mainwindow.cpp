@@ -1,0 +1,258 @@
+// The main window: start-up state, menus, showing a process, laying its picture out.
+#include "app/MainWindow.h"
+#include "platform/ImageControl.h"
+#include "tests/support/ScriptedUi.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+#include <QTest>
+
+namespace {
+
+QAction* Action(MainWindow& w, const char* name) { return w.findChild<QAction*>(name); }
+QMenu* Menu(MainWindow& w, const char* name) { return w.findChild<QMenu*>(name); }
+
+QStringList Captions(QMenu* menu) {
+    QStringList captions;
+    for (QAction* a : menu->actions()) captions << (a->isSeparator() ? "-" : a->text());
+    return captions;
+}
+
+bool ProcessMenusEnabled(MainWindow& w) {
+    return Action(w, "m_SAVE")->isEnabled() && Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
+           Menu(w, "m_VIEW")->menuAction()->isEnabled() &&
+           Menu(w, "m_RUN")->menuAction()->isEnabled() && Menu(w, "m_TOOL")->menuAction()->isEnabled();
+}
+
+bool ProcessMenusDisabled(MainWindow& w) {
+    return !Action(w, "m_SAVE")->isEnabled() && !Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
+           !Menu(w, "m_VIEW")->menuAction()->isEnabled() &&
+           !Menu(w, "m_RUN")->menuAction()->isEnabled() && !Menu(w, "m_TOOL")->menuAction()->isEnabled();
+}
+
+// Whether a right-button release on the picture opens the View pop-up.
+bool PopupOpens(MainWindow& w, Qt::MouseButton button) {
+    bool opened = false;
+    QTimer::singleShot(50, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            opened = popup == w.ViewMenu();
+            popup->close();
+        }
+    });
+    QTest::mouseRelease(w.Img(), button, {}, QPoint(5, 5));
+    QTest::qWait(120);
+    return opened;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void freshStart();
+    void menuTree();
+    void applyShowsTheProcess();
+    void applyKeepsLayoutAndTrimsName();
+    void fitModes();
+    void fitModeOutOfRangeChangesNothing();
+    void viewMenuCheckMarks();
+    void imageStyleItems();
+    void popupOnlyForRightButtonOverNamedPicture();
+    void exitCloses();
+};
+
+void MainWindowTest::freshStart() {
+    AppFixture app;
+    MainWindow& w = *app.window;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kadrelo"));
+    QCOMPARE(w.ClientArea()->size(), QSize(521, 321));
+    QVERIFY(ProcessMenusDisabled(w));
+    QVERIFY(Menu(w, "m_FILE")->menuAction()->isEnabled());
+    QVERIFY(Menu(w, "m_HELP")->menuAction()->isEnabled());
+    // The empty frame is two thirds of the client area, a little left of centre and high.
+    const QRectF logical = w.Img()->LogicalGeometry();
+    QCOMPARE(logical.width(), 521 / 1.5);
+    QCOMPARE(logical.height(), 214.0);
+    QVERIFY(qAbs(logical.x() - 78.939) < 0.01);
+    QVERIFY(qAbs(logical.y() - 35.667) < 0.01);
+    QCOMPARE(w.Img()->geometry(), QRect(79, 36, 347, 214));
+    QVERIFY(!w.Img()->HasPicture());
+    QCOMPARE(w.Img()->Appearance(), 1);
+    const QImage shot = w.ClientArea()->grab().toImage();
+    QCOMPARE(shot.pixel(5, 5), qRgb(0, 0, 0));
+    QCOMPARE(shot.pixel(79, 100), qRgb(128, 128, 128));  // the 3D frame's shadow edge
+    QVERIFY(!PopupOpens(w, Qt::RightButton));
+}
+
+void MainWindowTest::menuTree() {
+    AppFixture app;
+    MainWindow& w = *app.window;
+    QStringList top;
+    for (QAction* a : w.menuBar()->actions()) top << a->text();
+    QCOMPARE(top, (QStringList{"ファイル(&F)", "編集(&E)", "表示(&V)", "実行(&R)", "ツール(&T)",
+                               "ヘルプ(&H)"}));
+    QCOMPARE(Captions(Menu(w, "m_FILE")), (QStringList{"新しいプロセス(&N)", "他のプロセス(&O)", "-",
+                                                       "プロセスを保存(&S)", "-", "終了(&X)"}));
+    QCOMPARE(Captions(Menu(w, "m_EDIT")),
+             (QStringList{"プロセスの編集(&S)", "-", "プロセスの順位(&Z)"}));
+    QCOMPARE(Captions(Menu(w, "m_VIEW")),
+             (QStringList{"背景色変更(&B)", "イメージのスタイル", "-", "イメージの調整(&E)"}));
+    QCOMPARE(Captions(Menu(w, "m_STYLE")), (QStringList{"なし", "3D"}));
+    QCOMPARE(Captions(Menu(w, "m_RUN")), QStringList{"プレビュー(&P)"});
+    QCOMPARE(Captions(Menu(w, "m_TOOL")), QStringList{"オプション(&O)"});
+    QCOMPARE(Captions(Menu(w, "m_HELP")), QStringList{"バージョン情報(&A)..."});
+    QCOMPARE(Action(w, "m_NEW")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+    QCOMPARE(Action(w, "m_OPEN")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    QCOMPARE(Action(w, "m_SAVE")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    QCOMPARE(Action(w, "m_PREVIEW")->shortcut(), QKeySequence(Qt::Key_F5));
+    QCOMPARE(w.findChildren<QAction*>("m_SET").size(), 3);
+    QCOMPARE(w.findChildren<QAction*>("m_APPR").size(), 2);
+    QVERIFY(Action(w, "m_APPR")->isCheckable());
+}
+
+void MainWindowTest::applyShowsTheProcess() {
+    AppFixture app;
+    MainWindow& w = *app.window;
+    ProcessRecord& p = CurrentProcess();
+    p = SampleProcess();
+    p.BackColor = 0x0000FF;  // red in the lowest byte
+    p.ImageAppearance = 0;
+    ApplyProcess(p);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kadrelo - comic"));
+    QVERIFY(ProcessMenusEnabled(w));
+    QVERIFY(w.Img()->HasPicture());
+    QCOMPARE(w.Img()->Appearance(), 0);
+    QCOMPARE(w.Img()->toolTip(), QStringLiteral("フォームに合わせます"));
+    QCOMPARE(w.ClientArea()->grab().toImage().pixel(3, 3), qRgb(255, 0, 0));
+    const QString tips[] = {"フォームに合わせます", "固定", "元画像の大きさ", "", ""};
+    const int16_t modes[] = {0, 1, 2, 3, -1};
+    for (int i = 0; i < 5; ++i) {
+        p.FitMode = modes[i];
+        ApplyProcess(p);
+        QCOMPARE(w.Img()->toolTip(), tips[i]);
+    }
+    // A first panel whose file is gone: no picture, the rest as usual.
+    AssignFixed(p.PanelPath[0], app.dir->filePath("gone.bmp"));
+    p.BackColor = 0xFF0000;
+    ApplyProcess(p);
+    QVERIFY(!w.Img()->HasPicture());
+    QCOMPARE(w.ClientArea()->grab().toImage().pixel(3, 3), qRgb(0, 0, 255));
+}
+
+void MainWindowTest::applyKeepsLayoutAndTrimsName() {
+    AppFixture app;
+    MainWindow& w = *app.window;
+    const QRect before = w.Img()->geometry();
+    ProcessRecord& p = CurrentProcess();
+    p = SampleProcess(QStringLiteral("  spaced name  "));
+    ApplyProcess(p);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kadrelo - spaced name"));
+    QCOMPARE(w.Img()->geometry(), before);
+    AssignFixed(p.Name, QStringLiteral("    "));
+    ApplyProcess(p);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kadrelo - "));
+    QVERIFY(ProcessMenusDisabled(w));
+}
+
+void MainWindowTest::fitModes() {
+    AppFixture app;
+    MainWindow& w = *app.window;
+    ProcessRecord& p = CurrentProcess();
+    p = SampleProcess();
+    ApplyProcess(p);
+    w.resize(w.width() + 100, w.height() + 60);
+    QTRY_COMPARE(w.ClientArea()->width(), 621);
+    const QSizeF client = w.ClientArea()->size();
+    QCOMPARE(w.Img()->LogicalGeometry().size(), client / 1.5);
+
+    p.FitMode = 1;
+    p.FixedWidth = 100;
+    p.FixedHeight = 50;
+    w.FitImage();
+    const QRectF fixed = w.Img()->LogicalGeometry();
+    QCOMPARE(fixed.size(), QSizeF(100, 50));
+    QVERIFY(qAbs(fixed.x() - (621 - 100) / 2.2) < 1e-4);
+    QVERIFY(qAbs(fixed.y() - (client.height() - 50) / 3) < 1e-4);
+
+    // Own size: a picture larger than the client area is cut at the edges.
+    QImage big(900, 700, QImage::Format_RGB32);
+    big.fill(Qt::green);
+    big.save(app.dir->filePath("big.png"));
+    AssignFixed(p.PanelPath[0], app.dir->filePath("big.png"));
+    ApplyProcess(p);
+    p.FitMode = 2;
+    w.FitImage();
+    QCOMPARE(w.Img()->LogicalGeometry().size(), QSizeF(900, 700));
+    QVERIFY(w.Img()->LogicalGeometry().y() < 0);
+    QVERIFY(w.Img()->LogicalGeometry().x() < 0);
+}
+
+void MainWindowTest::fitModeOutOfRangeChangesNothing() {
+    AppFixture app;
+    MainWindow& w = *app.window;
+    CurrentProcess() = SampleProcess();
+    CurrentProcess().FitMode = 7;
+    const QRectF before = w.Img()->LogicalGeometry();
+    w.resize(w.width() + 80, w.height() + 80);
+    QTest::qWait(50);
+    w.FitImage();
+    QCOMPARE(w.Img()->LogicalGeometry(), before);
+}
+
+void MainWindowTest::viewMenuCheckMarks() {
+    AppFixture app;
+    MainWindow& w = *app.window;
+    const auto appr = w.findChildren<QAction*>("m_APPR");
+    CurrentProcess() = SampleProcess();
+    ApplyProcess(CurrentProcess());
+    auto openView = [&] {
+        emit w.ViewMenu()->aboutToShow();
+        return QPair<bool, bool>(appr[0]->isChecked(), appr[1]->isChecked());
+    };
+    CurrentProcess().ImageAppearance = 0;
+    QCOMPARE(openView(), (QPair<bool, bool>(true, false)));
+    CurrentProcess().ImageAppearance = 1;
+    QCOMPARE(openView(), (QPair<bool, bool>(false, true)));
+    CurrentProcess().ImageAppearance = 9;  // from a damaged record: marks stay
+    QCOMPARE(openView(), (QPair<bool, bool>(false, true)));
+}
+
+void MainWindowTest::imageStyleItems() {
+    AppFixture app;
+    MainWindow& w = *app.window;
+    CurrentProcess() = SampleProcess();
+    ApplyProcess(CurrentProcess());
+    const auto appr = w.findChildren<QAction*>("m_APPR");
+    appr[0]->trigger();
+    QCOMPARE(CurrentProcess().ImageAppearance, int16_t(0));
+    QCOMPARE(w.Img()->Appearance(), 0);
+    QVERIFY(appr[0]->isChecked() && !appr[1]->isChecked());
+    appr[1]->trigger();
+    QCOMPARE(CurrentProcess().ImageAppearance, int16_t(1));
+    QVERIFY(!appr[0]->isChecked() && appr[1]->isChecked());
+    QVERIFY(!QFile::exists(app.storePath()));
+}
+
+void MainWindowTest::popupOnlyForRightButtonOverNamedPicture() {
+    AppFixture app;
+    MainWindow& w = *app.window;
+    QVERIFY(!PopupOpens(w, Qt::RightButton));
+    CurrentProcess() = SampleProcess();
+    ApplyProcess(CurrentProcess());
+    QVERIFY(!PopupOpens(w, Qt::LeftButton));
+    QVERIFY(PopupOpens(w, Qt::RightButton));
+}
+
+void MainWindowTest::exitCloses() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    ApplyProcess(CurrentProcess());
+    Action(*app.window, "m_END")->trigger();
+    QVERIFY(!app.window->isVisible());
+    QVERIFY(app.ui.questions.isEmpty());
+    QVERIFY(!QFile::exists(app.storePath()));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"
