@@ -1,0 +1,275 @@
+// The Save command and the process list, through the real windows.
+#include "app/MainWindow.h"
+#include "app/SaveCommand.h"
+#include "dialogs/ProcessList.h"
+#include "model/ProcessStore.h"
+#include "platform/ImageControl.h"
+#include "tests/support/ScriptedUi.h"
+
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QByteArray ReadBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Writes the store directly, so that names differing only in case both stay.
+void Store(AppFixture& app, const QStringList& names) {
+    QByteArray bytes("PH   \0\0", 7);
+    bytes[5] = char(names.size());
+    for (int i = 0; i < names.size(); ++i) {
+        ProcessRecord r = SampleProcess(names[i]);
+        r.IntervalMs = i;
+        QString problem;
+        bytes += *EncodeRecord(r, &problem);
+    }
+    QFile f(app.storePath());
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QStringList Items(QListWidget* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+    return items;
+}
+
+}  // namespace
+
+class SaveOpenTest : public QObject {
+    Q_OBJECT
+private slots:
+    void saveAsksWithPromptAndStores();
+    void nameTooLongIsAskedAgain();
+    void cancelWritesNothing();
+    void blankNameIsStoredAndReadsEmpty();
+    void decliningOverwriteShowsNoFailure();
+    void foreignFileIsReportedAndKept();
+    void unstorableNameIsReportedWithReason();
+    void listShowsNamesInFileOrder();
+    void openByEnterReplacesWholeProcess();
+    void openByDoubleClickAndCaseTwins();
+    void deleteAsksRefillsAndKeepsCurrent();
+    void missingOrForeignStoreButtons();
+    void escapeClosesAndFitImageRuns();
+};
+
+void SaveOpenTest::saveAsksWithPromptAndStores() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess(QStringLiteral("old"));
+    app.ui.inputs << QStringLiteral("新しい名前");
+    SaveCommand(*app.window);
+    QCOMPARE(app.ui.prompts,
+             (QStringList{"保存名を16文字以内で入力してください\r拡張子などはいりません\r"
+                          "そのままで良ければ、OKボタンをクリックしてください",
+                          "Kadrelo", "old"}));
+    QCOMPARE(app.window->windowTitle(), QStringLiteral("Kadrelo - 新しい名前"));
+    QCOMPARE(ReadBytes(app.storePath()).size(), 1085);
+    QString error;
+    QCOMPARE(ProcessStore(app.storePath()).Read(&error)->NameAt(0), QStringLiteral("新しい名前"));
+    QVERIFY(app.ui.errors.isEmpty());
+}
+
+void SaveOpenTest::nameTooLongIsAskedAgain() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess(QStringLiteral("old"));
+    app.ui.inputs << QStringLiteral("一二三四五六七八九") << QStringLiteral("一二三四五六七八");
+    SaveCommand(*app.window);
+    QCOMPARE(app.ui.prompts.size(), 6);
+    QCOMPARE(app.ui.prompts[5], QStringLiteral("old"));  // the current name again
+    QVERIFY(app.ui.errors.isEmpty());
+    QCOMPARE(TrimFixed(CurrentProcess().Name), QStringLiteral("一二三四五六七八"));
+    QCOMPARE(ReadBytes(app.storePath()).mid(7, 16), QByteArray::fromHex(
+        "88ea 93f1 8e4f 8e6c 8cdc 985a 8eb5 94aa"));
+}
+
+void SaveOpenTest::cancelWritesNothing() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess(QStringLiteral("old"));
+    const ProcessRecord before = CurrentProcess();
+    SaveCommand(*app.window);  // no scripted input: Cancel
+    QCOMPARE(CurrentProcess(), before);
+    QVERIFY(!QFile::exists(app.storePath()));
+}
+
+void SaveOpenTest::blankNameIsStoredAndReadsEmpty() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess(QStringLiteral("old"));
+    app.ui.inputs << QStringLiteral("   ");
+    SaveCommand(*app.window);
+    QCOMPARE(app.window->windowTitle(), QStringLiteral("Kadrelo - "));
+    QVERIFY(!app.window->findChild<QAction*>("m_SAVE")->isEnabled());
+    QCOMPARE(ReadBytes(app.storePath()).mid(7, 16), QByteArray(16, ' '));
+}
+
+void SaveOpenTest::decliningOverwriteShowsNoFailure() {
+    AppFixture app;
+    Store(app, {"Comic"});
+    const QByteArray before = ReadBytes(app.storePath());
+    CurrentProcess() = SampleProcess(QStringLiteral("other"));
+    app.ui.inputs << QStringLiteral("COMIC");
+    app.ui.answers << false;
+    SaveCommand(*app.window);
+    QCOMPARE(app.ui.questions, QStringList{"同じ名前の設定があります\r上書きしますか？"});
+    QVERIFY(app.ui.errors.isEmpty());
+    QCOMPARE(ReadBytes(app.storePath()), before);
+    QCOMPARE(app.window->windowTitle(), QStringLiteral("Kadrelo - COMIC"));
+}
+
+void SaveOpenTest::foreignFileIsReportedAndKept() {
+    AppFixture app;
+    QFile f(app.storePath());
+    f.open(QIODevice::WriteOnly);
+    f.write("not a store file at all");
+    f.close();
+    CurrentProcess() = SampleProcess(QStringLiteral("old"));
+    app.window->ApplyProcess(CurrentProcess());
+    app.ui.inputs << QStringLiteral("new");
+    SaveCommand(*app.window);
+    QCOMPARE(app.ui.errors.size(), 1);
+    QVERIFY(app.ui.errors[0].startsWith(QStringLiteral("保存出来ませんでした\r")));
+    QCOMPARE(ReadBytes(app.storePath()), QByteArray("not a store file at all"));
+    QCOMPARE(app.window->windowTitle(), QStringLiteral("Kadrelo - old"));
+    QCOMPARE(TrimFixed(CurrentProcess().Name), QStringLiteral("new"));
+}
+
+void SaveOpenTest::unstorableNameIsReportedWithReason() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess(QStringLiteral("old"));
+    app.ui.inputs << QStringLiteral("Ünïcode");
+    SaveCommand(*app.window);
+    QCOMPARE(app.ui.errors,
+             QStringList{"保存出来ませんでした\rプロセス名に保存できない文字があります"});
+    QVERIFY(!QFile::exists(app.storePath()));
+}
+
+void SaveOpenTest::listShowsNamesInFileOrder() {
+    AppFixture app;
+    Store(app, {"zeta", "alpha", "  mid  "});
+    frm_open list(app.window.get(), app.window->Store());
+    QCOMPARE(Items(list.findChild<QListWidget*>("List")), (QStringList{"zeta", "alpha", "mid"}));
+    QVERIFY(list.findChild<QPushButton*>("btnOPEN")->isEnabled());
+    QVERIFY(list.findChild<QPushButton*>("btnOPEN")->isDefault());
+}
+
+void SaveOpenTest::openByEnterReplacesWholeProcess() {
+    AppFixture app;
+    ProcessRecord stored = SampleProcess(QStringLiteral("stored"));
+    stored.BackColor = 0x00FF00;
+    stored.RunStyle = 2;
+    stored.FitMode = 1;
+    stored.FixedWidth = 120;
+    stored.FixedHeight = 90;
+    ProcessStore(app.storePath()).SaveProcess(stored, [] { return true; });
+    CurrentProcess() = SampleProcess(QStringLiteral("current"));
+    WhenModal([](QWidget* dialog) {
+        auto* list = dialog->findChild<QListWidget*>("List");
+        list->setCurrentRow(0);
+        QTest::keyClick(list, Qt::Key_Return);
+    });
+    OpenCommand(*app.window);
+    QCOMPARE(CurrentProcess(), stored);
+    QCOMPARE(app.window->windowTitle(), QStringLiteral("Kadrelo - stored"));
+    // Laid out by the opened process's own fixed size once the list has closed.
+    QCOMPARE(app.window->Img()->LogicalGeometry().size(), QSizeF(120, 90));
+}
+
+void SaveOpenTest::openByDoubleClickAndCaseTwins() {
+    AppFixture app;
+    Store(app, {"Twin", "x", "TWIN"});
+    WhenModal([](QWidget* dialog) {
+        auto* list = dialog->findChild<QListWidget*>("List");
+        list->doItemsLayout();
+        const QRect item = list->visualItemRect(list->item(2));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, item.center());
+        QTimer::singleShot(500, dialog, [dialog] { dialog->close(); });  // when it did not open
+    });
+    OpenCommand(*app.window);
+    QCOMPARE(TrimFixed(CurrentProcess().Name), QStringLiteral("Twin"));  // the first in file order
+    QCOMPARE(CurrentProcess().IntervalMs, 0);
+}
+
+void SaveOpenTest::deleteAsksRefillsAndKeepsCurrent() {
+    AppFixture app;
+    Store(app, {"a", "b", "A"});
+    CurrentProcess() = SampleProcess(QStringLiteral("a"));
+    const ProcessRecord current = CurrentProcess();
+    frm_open dialog(app.window.get(), app.window->Store());
+    auto* list = dialog.findChild<QListWidget*>("List");
+    auto* del = dialog.findChild<QPushButton*>("btnDEL");
+    del->click();  // nothing selected: no question
+    QVERIFY(app.ui.questions.isEmpty());
+    list->setCurrentRow(1);
+    del->click();  // answered No
+    QCOMPARE(app.ui.questions, QStringList{"b\r削除しますか？"});
+    QCOMPARE(list->count(), 3);
+    list->setCurrentRow(2);
+    app.ui.answers << true;
+    del->click();
+    QCOMPARE(Items(list), QStringList{"b"});  // both spellings of "a" went
+    QVERIFY(list->selectedItems().isEmpty());
+    QCOMPARE(CurrentProcess(), current);
+
+    list->setCurrentRow(0);
+    app.ui.answers << true;
+    del->click();
+    QVERIFY(Items(list).isEmpty());
+    QVERIFY(del->isEnabled());
+    QCOMPARE(ReadBytes(app.storePath()).size(), 7);
+
+    QFile::remove(app.storePath());
+    dialog.findChild<QListWidget*>("List")->addItem("ghost");
+    list->setCurrentRow(0);
+    app.ui.answers << true;
+    del->click();
+    QCOMPARE(app.ui.errors.size(), 1);
+    QVERIFY(app.ui.errors[0].startsWith(QStringLiteral("削除出来ませんでした\r")));
+    QCOMPARE(Items(list), QStringList{"ghost"});
+}
+
+void SaveOpenTest::missingOrForeignStoreButtons() {
+    AppFixture app;
+    {
+        frm_open dialog(app.window.get(), app.window->Store());
+        QVERIFY(!dialog.findChild<QPushButton*>("btnOPEN")->isEnabled());
+        QVERIFY(!dialog.findChild<QPushButton*>("btnDEL")->isEnabled());
+    }
+    QFile f(app.storePath());
+    f.open(QIODevice::WriteOnly);
+    f.write("XX\0\0\0\1\0", 7);
+    f.close();
+    frm_open dialog(app.window.get(), app.window->Store());
+    QCOMPARE(dialog.findChild<QListWidget*>("List")->count(), 0);
+    QVERIFY(dialog.findChild<QPushButton*>("btnOPEN")->isEnabled());
+    QVERIFY(dialog.findChild<QPushButton*>("btnDEL")->isEnabled());
+}
+
+void SaveOpenTest::escapeClosesAndFitImageRuns() {
+    AppFixture app;
+    Store(app, {"one"});
+    CurrentProcess() = SampleProcess(QStringLiteral("cur"));
+    CurrentProcess().FitMode = 1;
+    CurrentProcess().FixedWidth = 60;
+    CurrentProcess().FixedHeight = 30;
+    const ProcessRecord before = CurrentProcess();
+    QString title;
+    WhenModal([&](QWidget* dialog) {
+        title = dialog->windowTitle();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    OpenCommand(*app.window);
+    QCOMPARE(title, QStringLiteral("他のプロセス"));
+    QCOMPARE(CurrentProcess(), before);
+    QCOMPARE(app.window->Img()->LogicalGeometry().size(), QSizeF(60, 30));
+}
+
+QTEST_MAIN(SaveOpenTest)
+#include "tst_save_open.moc"
