@@ -1,0 +1,274 @@
+// The player: panel timing on a scripted clock, pause, stop, the status line,
+// the run styles and what a run leaves behind.
+#include "app/MainWindow.h"
+#include "platform/Desktop.h"
+#include "platform/ImageControl.h"
+#include "player/Player.h"
+#include "tests/support/ScriptedUi.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// Drives a run: a fake clock that moves 10 ms at every real millisecond, keys
+// sent at chosen fake times, and the fake time at which each panel was shown.
+class RunScript : public QObject {
+public:
+    struct Step {
+        uint64_t atMs;
+        std::function<void(frm_prev&)> action;
+    };
+
+    QList<uint64_t> shownAtMs;
+    std::function<void(frm_prev&, int)> onPanel;
+
+    explicit RunScript(QList<Step> steps) : steps_(std::move(steps)) {
+        SetClockSource([this] { return nowMs_ * 1000; });
+    }
+    ~RunScript() override { SetClockSource({}); }
+
+    // Attaches to the player as it is shown, before its run starts.
+    void Play(MainWindow& window) {
+        qApp->installEventFilter(this);
+        PreviewCommand(window);
+        qApp->removeEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show)
+            if (auto* player = qobject_cast<frm_prev*>(watched)) {
+                qApp->removeEventFilter(this);
+                Attach(*player);
+            }
+        return false;
+    }
+
+private:
+    void Attach(frm_prev& player) {
+        connect(&player, &frm_prev::PanelShown, this, [this, &player](int index) {
+            shownAtMs << nowMs_;
+            if (onPanel) onPanel(player, index);
+        });
+        auto* tick = new QTimer(&player);
+        connect(tick, &QTimer::timeout, this, [this, &player] {
+            nowMs_ += 10;
+            while (!steps_.isEmpty() && steps_.first().atMs <= nowMs_) steps_.takeFirst().action(player);
+        });
+        tick->start(1);
+    }
+
+    QList<Step> steps_;
+    uint64_t nowMs_ = 100000;
+};
+
+void Release(frm_prev& player, Qt::Key key) { QTest::keyRelease(&player, key); }
+
+void UseSamples(int runStyle, int interval, int fitMode = 0) {
+    CurrentProcess() = SampleProcess();
+    CurrentProcess().RunStyle = int16_t(runStyle);
+    CurrentProcess().IntervalMs = interval;
+    CurrentProcess().FitMode = int16_t(fitMode);
+}
+
+}  // namespace
+
+class PlayerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void eachPanelForItsIntervalAfterDrawing();
+    void pauseRestartsThePanelsWholeTime();
+    void escapeWhilePausedEndsTheRun();
+    void enterShowsPathThatStays();
+    void labelColourFollowsBackground_data();
+    void labelColourFollowsBackground();
+    void intervalZeroFlashesThroughAndRestores();
+    void iconizeShowsThumbnailsOfShownPanels();
+    void fullScreenStretchesOverClientArea();
+    void fittedLayoutAndMissingPanel();
+    void reactivationStartsNoSecondRun();
+    void closingDuringRunEndsItCleanly();
+};
+
+void PlayerTest::eachPanelForItsIntervalAfterDrawing() {
+    AppFixture app;
+    UseSamples(0, 500);
+    RunScript run({});
+    run.onPanel = [](frm_prev& player, int) {
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
+        QVERIFY(player.windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+    };
+    run.Play(*app.window);
+    QCOMPARE(run.shownAtMs.size(), 4);
+    for (int i = 1; i < 4; ++i) {
+        const uint64_t shown = run.shownAtMs[i] - run.shownAtMs[i - 1];
+        QVERIFY2(shown >= 500 && shown <= 520, qPrintable(QString::number(shown)));
+    }
+}
+
+void PlayerTest::pauseRestartsThePanelsWholeTime() {
+    AppFixture app;
+    UseSamples(0, 2000);
+    QString pausedText, resumedText;
+    uint64_t panel2 = 0;
+    RunScript* script = nullptr;
+    RunScript run({{2000 + 100000 + 1500, [&](frm_prev& p) {
+                        Release(p, Qt::Key_Space);
+                        pausedText = p.findChild<QLabel*>("Label")->text();
+                    }},
+                   {2000 + 100000 + 11500, [&](frm_prev& p) {
+                        Release(p, Qt::Key_Space);
+                        resumedText = p.findChild<QLabel*>("Label")->text();
+                    }}});
+    script = &run;
+    run.Play(*app.window);
+    Q_UNUSED(panel2);
+    QCOMPARE(pausedText, QStringLiteral("ポーズ中..."));
+    QCOMPARE(resumedText, QString());
+    QCOMPARE(script->shownAtMs.size(), 4);
+    const uint64_t second = run.shownAtMs[2] - run.shownAtMs[1];
+    QVERIFY2(second >= 13500 && second <= 13540, qPrintable(QString::number(second)));
+}
+
+void PlayerTest::escapeWhilePausedEndsTheRun() {
+    AppFixture app;
+    UseSamples(0, 1000);
+    RunScript run({{100000 + 1500, [](frm_prev& p) { Release(p, Qt::Key_Space); }},
+                   {100000 + 4000, [](frm_prev& p) { Release(p, Qt::Key_Escape); }}});
+    run.Play(*app.window);
+    QCOMPARE(run.shownAtMs.size(), 2);
+    QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+void PlayerTest::enterShowsPathThatStays() {
+    AppFixture app;
+    UseSamples(0, 1000);
+    QStringList texts;
+    RunScript run({{100000 + 1500, [](frm_prev& p) { Release(p, Qt::Key_Return); }}});
+    run.onPanel = [&](frm_prev& p, int) { texts << p.findChild<QLabel*>("Label")->text(); };
+    run.Play(*app.window);
+    const QString second = TrimFixed(CurrentProcess().PanelPath[1]);
+    QCOMPARE(texts, (QStringList{"", "", second, second}));  // read as each panel starts
+}
+
+void PlayerTest::labelColourFollowsBackground_data() {
+    QTest::addColumn<int>("back");
+    QTest::addColumn<QColor>("text");
+    QTest::newRow("0x7FFFFF gives white") << 0x7FFFFF << QColor(Qt::white);
+    QTest::newRow("0x800000 gives black") << 0x800000 << QColor(Qt::black);
+}
+
+void PlayerTest::labelColourFollowsBackground() {
+    QFETCH(int, back);
+    QFETCH(QColor, text);
+    AppFixture app;
+    UseSamples(0, 1000);
+    CurrentProcess().BackColor = back;
+    QColor seen, background;
+    RunScript run({{100000 + 500, [&](frm_prev& p) {
+                        Release(p, Qt::Key_A);
+                        auto* label = p.findChild<QLabel*>("Label");
+                        seen = label->palette().color(QPalette::WindowText);
+                        background = p.palette().color(QPalette::Window);
+                        Release(p, Qt::Key_Escape);
+                    }}});
+    run.Play(*app.window);
+    QCOMPARE(seen, text);
+    const uint32_t v = uint32_t(back);
+    QCOMPARE(background, QColor(v & 0xFF, (v >> 8) & 0xFF, (v >> 16) & 0xFF));
+}
+
+void PlayerTest::intervalZeroFlashesThroughAndRestores() {
+    AppFixture app;
+    UseSamples(0, 0);
+    RunScript run({});
+    run.Play(*app.window);
+    QCOMPARE(run.shownAtMs.size(), 4);
+    QVERIFY(run.shownAtMs.last() - run.shownAtMs.first() <= 30);
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(CursorDisplayCount() >= 1);
+    CurrentProcess().IntervalMs = -5;
+    RunScript negative({});
+    negative.Play(*app.window);
+    QCOMPARE(negative.shownAtMs.size(), 4);
+}
+
+void PlayerTest::iconizeShowsThumbnailsOfShownPanels() {
+    AppFixture app;
+    UseSamples(2, 100);
+    QList<QList<QRect>> visibleIcons;
+    RunScript run({});
+    run.onPanel = [&](frm_prev& p, int) {
+        QList<QRect> icons;
+        for (ImageControl* icon : p.findChildren<ImageControl*>("PreIcon"))
+            icons << (icon->isVisible() ? icon->geometry() : QRect());
+        visibleIcons << icons;
+    };
+    run.Play(*app.window);
+    QCOMPARE(visibleIcons.size(), 4);
+    const QRect none;
+    QCOMPARE(visibleIcons[0], (QList<QRect>{none, none, none, none}));
+    QCOMPARE(visibleIcons[3], (QList<QRect>{none, QRect(9, 10, 50, 50), QRect(69, 10, 50, 50),
+                                           QRect(129, 10, 50, 50)}));
+}
+
+void PlayerTest::fullScreenStretchesOverClientArea() {
+    AppFixture app;
+    UseSamples(1, 100, 2);
+    QList<bool> covers;
+    RunScript run({});
+    run.onPanel = [&](frm_prev& p, int) {
+        auto* img = p.findChild<ImageControl*>("Img");
+        covers << (img->isVisible() && img->geometry() == p.rect());
+    };
+    run.Play(*app.window);
+    QCOMPARE(covers, (QList<bool>{true, true, true, true}));
+}
+
+void PlayerTest::fittedLayoutAndMissingPanel() {
+    AppFixture app;
+    UseSamples(0, 100);
+    AssignFixed(CurrentProcess().PanelPath[1], app.dir->filePath("gone.jpg"));
+    QList<bool> pictures;
+    QRectF layout;
+    QSize client;
+    RunScript run({});
+    run.onPanel = [&](frm_prev& p, int) {
+        auto* img = p.findChild<ImageControl*>("Img");
+        pictures << img->HasPicture();
+        layout = img->LogicalGeometry();
+        client = p.size();
+    };
+    run.Play(*app.window);
+    QCOMPARE(pictures, (QList<bool>{true, false, true, true}));
+    QCOMPARE(layout.size(), QSizeF(client) / 1.5);
+    QVERIFY(qAbs(layout.x() - (client.width() - layout.width()) / 2.2) < 1e-6);
+    QVERIFY(qAbs(layout.y() - (client.height() - layout.height()) / 3) < 1e-6);
+}
+
+void PlayerTest::reactivationStartsNoSecondRun() {
+    AppFixture app;
+    UseSamples(0, 300);
+    RunScript run({{100000 + 100, [](frm_prev& p) {
+                        QEvent activation(QEvent::ActivationChange);
+                        QCoreApplication::sendEvent(&p, &activation);
+                        p.activateWindow();
+                    }}});
+    run.Play(*app.window);
+    QCOMPARE(run.shownAtMs.size(), 4);
+}
+
+void PlayerTest::closingDuringRunEndsItCleanly() {
+    AppFixture app;
+    UseSamples(0, 1000);
+    RunScript run({{100000 + 1500, [](frm_prev& p) { p.close(); }}});
+    run.Play(*app.window);
+    QCOMPARE(run.shownAtMs.size(), 2);
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(app.window->isVisible());
+}
+
+QTEST_MAIN(PlayerTest)
+#include "tst_player.moc"
