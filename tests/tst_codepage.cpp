@@ -6,7 +6,7 @@
 
 class CodePageTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void windowsTable();
     void controlCodesPassThrough();
     void lossIsReported();
@@ -40,8 +40,8 @@ void CodePageTest::controlCodesPassThrough() {
 }
 
 void CodePageTest::lossIsReported() {
-    for (const QString& text : {QStringLiteral("café"), QStringLiteral("한"),
-                                QStringLiteral("a😀b")}) {
+    for (const QString& text :
+         {QStringLiteral("café"), QStringLiteral("한"), QStringLiteral("a😀b")}) {
         const auto encoded = cp932::Encode(text);
         QVERIFY2(!encoded.lossless, qPrintable(text));
     }

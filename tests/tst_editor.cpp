@@ -17,7 +17,9 @@
 
 namespace {
 
-QList<QLineEdit*> Boxes(QWidget* editor) { return editor->findChildren<QLineEdit*>("Text1"); }
+QList<QLineEdit*> Boxes(QWidget* editor) {
+    return editor->findChildren<QLineEdit*>("Text1");
+}
 QList<ImageControl*> Previews(QWidget* editor) {
     return editor->findChildren<ImageControl*>("Image1");
 }
@@ -43,7 +45,7 @@ QStringList Items(QListWidget* list) {
 
 class EditorTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void newWithoutProcessOpensAtOnce();
     void newWithProcessAnsweredNoChangesNothing();
     void newYesThenCancelLeavesEmptyProcess();
@@ -95,9 +97,7 @@ void EditorTest::newYesThenCancelLeavesEmptyProcess() {
     CurrentProcess().ImageAppearance = 1;
     app.window->ApplyProcess(CurrentProcess());
     app.ui.answers << true;
-    WhenModal([](QWidget* editor) {
-        QTest::keyClick(editor, Qt::Key_Escape);
-    });
+    WhenModal([](QWidget* editor) { QTest::keyClick(editor, Qt::Key_Escape); });
     NewProcessCommand(*app.window);
     QCOMPARE(CurrentProcess(), ProcessRecord{});
     QCOMPARE(app.window->windowTitle(), QStringLiteral("Kadrelo - "));

@@ -5,13 +5,17 @@
 
 #include <QMenu>
 #include <QMenuBar>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
-QAction* Action(MainWindow& w, const char* name) { return w.findChild<QAction*>(name); }
-QMenu* Menu(MainWindow& w, const char* name) { return w.findChild<QMenu*>(name); }
+QAction* Action(MainWindow& w, const char* name) {
+    return w.findChild<QAction*>(name);
+}
+QMenu* Menu(MainWindow& w, const char* name) {
+    return w.findChild<QMenu*>(name);
+}
 
 QStringList Captions(QMenu* menu) {
     QStringList captions;
@@ -22,13 +26,15 @@ QStringList Captions(QMenu* menu) {
 bool ProcessMenusEnabled(MainWindow& w) {
     return Action(w, "m_SAVE")->isEnabled() && Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
            Menu(w, "m_VIEW")->menuAction()->isEnabled() &&
-           Menu(w, "m_RUN")->menuAction()->isEnabled() && Menu(w, "m_TOOL")->menuAction()->isEnabled();
+           Menu(w, "m_RUN")->menuAction()->isEnabled() &&
+           Menu(w, "m_TOOL")->menuAction()->isEnabled();
 }
 
 bool ProcessMenusDisabled(MainWindow& w) {
     return !Action(w, "m_SAVE")->isEnabled() && !Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
            !Menu(w, "m_VIEW")->menuAction()->isEnabled() &&
-           !Menu(w, "m_RUN")->menuAction()->isEnabled() && !Menu(w, "m_TOOL")->menuAction()->isEnabled();
+           !Menu(w, "m_RUN")->menuAction()->isEnabled() &&
+           !Menu(w, "m_TOOL")->menuAction()->isEnabled();
 }
 
 // Whether a right-button release on the picture opens the View pop-up.
@@ -49,7 +55,7 @@ bool PopupOpens(MainWindow& w, Qt::MouseButton button) {
 
 class MainWindowTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void freshStart();
     void menuTree();
     void applyShowsTheProcess();
@@ -92,8 +98,9 @@ void MainWindowTest::menuTree() {
     for (QAction* a : w.menuBar()->actions()) top << a->text();
     QCOMPARE(top, (QStringList{"ファイル(&F)", "編集(&E)", "表示(&V)", "実行(&R)", "ツール(&T)",
                                "ヘルプ(&H)"}));
-    QCOMPARE(Captions(Menu(w, "m_FILE")), (QStringList{"新しいプロセス(&N)", "他のプロセス(&O)", "-",
-                                                       "プロセスを保存(&S)", "-", "終了(&X)"}));
+    QCOMPARE(Captions(Menu(w, "m_FILE")),
+             (QStringList{"新しいプロセス(&N)", "他のプロセス(&O)", "-", "プロセスを保存(&S)", "-",
+                          "終了(&X)"}));
     QCOMPARE(Captions(Menu(w, "m_EDIT")),
              (QStringList{"プロセスの編集(&S)", "-", "プロセスの順位(&Z)"}));
     QCOMPARE(Captions(Menu(w, "m_VIEW")),

@@ -11,7 +11,9 @@
 
 namespace {
 
-QString Sample(const QString& name) { return qEnvironmentVariable("KADRELO_SAMPLES") + u'/' + name; }
+QString Sample(const QString& name) {
+    return qEnvironmentVariable("KADRELO_SAMPLES") + u'/' + name;
+}
 
 QByteArray Encode(const QImage& image, const char* format, int quality = -1) {
     QByteArray data;
@@ -84,11 +86,11 @@ QByteArray IconRecord(int size, int bitCount) {
 // A JPEG with an EXIF orientation tag.
 QByteArray WithOrientation(const QByteArray& jpeg, int orientation) {
     QByteArray tiff("MM\0\x2a\0\0\0\x08", 8);
-    tiff += QByteArray("\0\x01", 2);                              // one entry
-    tiff += QByteArray("\x01\x12\0\x03\0\0\0\x01", 8);           // Orientation, SHORT, 1
+    tiff += QByteArray("\0\x01", 2);                    // one entry
+    tiff += QByteArray("\x01\x12\0\x03\0\0\0\x01", 8);  // Orientation, SHORT, 1
     const char value[4] = {0, char(orientation), 0, 0};
     tiff += QByteArray(value, 4);
-    tiff += QByteArray(4, '\0');                                  // no next IFD
+    tiff += QByteArray(4, '\0');  // no next IFD
     QByteArray app1 = QByteArray("Exif\0\0", 6) + tiff;
     QByteArray segment("\xff\xe1", 2);
     segment += char((app1.size() + 2) >> 8);
@@ -100,7 +102,7 @@ QByteArray WithOrientation(const QByteArray& jpeg, int orientation) {
 
 class PicturesTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void samplesLoad();
     void formatIsDecidedByContent();
     void missingEmptyAndGarbage();
@@ -113,7 +115,7 @@ private slots:
     void displaySizeIsHonoured();
     void picturesAboveQtsDefaultLimitLoad();
 
-private:
+  private:
     QTemporaryDir dir_;
     QString Write(const QString& name, const QByteArray& data) {
         const QString path = dir_.filePath(name);
@@ -184,8 +186,7 @@ void PicturesTest::rleBmpWithSkippedPixelsIsDefined() {
 
 void PicturesTest::damagedBmpHeadersDoNotCrash() {
     const QByteArray good = Bmp8(4, 2, QByteArray(8, char(1)), 0, {qRgb(1, 2, 3), qRgb(4, 5, 6)});
-    for (int cut = 0; cut < good.size(); cut += 3)
-        LoadPicture(Write("cut.bmp", good.left(cut)));
+    for (int cut = 0; cut < good.size(); cut += 3) LoadPicture(Write("cut.bmp", good.left(cut)));
     QByteArray huge = good;
     qToLittleEndian<int32_t>(1 << 30, huge.data() + 18);  // width
     QVERIFY(LoadPicture(Write("huge.bmp", huge)).isNull());
@@ -232,7 +233,8 @@ void PicturesTest::exifOrientationIsApplied() {
     stored.fill(Qt::white);
     for (int y = 0; y < 20; ++y)
         for (int x = 0; x < 20; ++x) stored.setPixel(x, y, qRgb(255, 0, 0));
-    const QString path = Write("photo.jpg", WithOrientation(Encode(stored, "JPEG", 95), orientation));
+    const QString path =
+        Write("photo.jpg", WithOrientation(Encode(stored, "JPEG", 95), orientation));
     const Picture p = LoadPicture(path);
     QCOMPARE(p.naturalSize, size);
     QCOMPARE(p.image.size(), size);

@@ -16,7 +16,7 @@ namespace {
 // Drives a run: a fake clock that moves 10 ms at every real millisecond, keys
 // sent at chosen fake times, and the fake time at which each panel was shown.
 class RunScript : public QObject {
-public:
+  public:
     struct Step {
         uint64_t atMs;
         std::function<void(frm_prev&)> action;
@@ -46,7 +46,7 @@ public:
         return false;
     }
 
-private:
+  private:
     void Attach(frm_prev& player) {
         connect(&player, &frm_prev::PanelShown, this, [this, &player](int index) {
             shownAtMs << nowMs_;
@@ -55,7 +55,8 @@ private:
         auto* tick = new QTimer(&player);
         connect(tick, &QTimer::timeout, this, [this, &player] {
             nowMs_ += 10;
-            while (!steps_.isEmpty() && steps_.first().atMs <= nowMs_) steps_.takeFirst().action(player);
+            while (!steps_.isEmpty() && steps_.first().atMs <= nowMs_)
+                steps_.takeFirst().action(player);
         });
         tick->start(1);
     }
@@ -64,7 +65,9 @@ private:
     uint64_t nowMs_ = 100000;
 };
 
-void Release(frm_prev& player, Qt::Key key) { QTest::keyRelease(&player, key); }
+void Release(frm_prev& player, Qt::Key key) {
+    QTest::keyRelease(&player, key);
+}
 
 void UseSamples(int runStyle, int interval, int fitMode = 0) {
     CurrentProcess() = SampleProcess();
@@ -77,7 +80,7 @@ void UseSamples(int runStyle, int interval, int fitMode = 0) {
 
 class PlayerTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void eachPanelForItsIntervalAfterDrawing();
     void pauseRestartsThePanelsWholeTime();
     void escapeWhilePausedEndsTheRun();
@@ -114,7 +117,8 @@ void PlayerTest::pauseRestartsThePanelsWholeTime() {
     QString pausedText, resumedText;
     uint64_t panel2 = 0;
     RunScript* script = nullptr;
-    RunScript run({{2000 + 100000 + 1500, [&](frm_prev& p) {
+    RunScript run({{2000 + 100000 + 1500,
+                    [&](frm_prev& p) {
                         Release(p, Qt::Key_Space);
                         pausedText = p.findChild<QLabel*>("Label")->text();
                     }},
@@ -211,7 +215,7 @@ void PlayerTest::iconizeShowsThumbnailsOfShownPanels() {
     const QRect none;
     QCOMPARE(visibleIcons[0], (QList<QRect>{none, none, none, none}));
     QCOMPARE(visibleIcons[3], (QList<QRect>{none, QRect(9, 10, 50, 50), QRect(69, 10, 50, 50),
-                                           QRect(129, 10, 50, 50)}));
+                                            QRect(129, 10, 50, 50)}));
 }
 
 void PlayerTest::fullScreenStretchesOverClientArea() {

@@ -5,7 +5,7 @@
 
 class RecordTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void trimCutsAtFirstNulThenStripsSpaces_data();
     void trimCutsAtFirstNulThenStripsSpaces();
     void trimKeepsIdeographicSpace();
@@ -21,8 +21,10 @@ void RecordTest::trimCutsAtFirstNulThenStripsSpaces_data() {
     QTest::newRow("spaces, abc, NULs") << QStringLiteral("  abc") + QString(11, QChar(0)) << "abc";
     QTest::newRow("ab NUL cd") << QStringLiteral("ab") + QChar(0) + QStringLiteral("cd") << "ab";
     QTest::newRow("spaces NUL letter") << QStringLiteral("  ") + QChar(0) + u'x' << "";
-    QTest::newRow("inner space kept") << "a b" << "a b";
-    QTest::newRow("spaces only") << "    " << "";
+    QTest::newRow("inner space kept") << "a b"
+                                      << "a b";
+    QTest::newRow("spaces only") << "    "
+                                 << "";
 }
 
 void RecordTest::trimCutsAtFirstNulThenStripsSpaces() {

@@ -45,7 +45,7 @@ QStringList Items(QListWidget* list) {
 
 class SaveOpenTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void saveAsksWithPromptAndStores();
     void nameTooLongIsAskedAgain();
     void cancelWritesNothing();
@@ -86,8 +86,8 @@ void SaveOpenTest::nameTooLongIsAskedAgain() {
     QCOMPARE(app.ui.prompts[5], QStringLiteral("old"));  // the current name again
     QVERIFY(app.ui.errors.isEmpty());
     QCOMPARE(TrimFixed(CurrentProcess().Name), QStringLiteral("一二三四五六七八"));
-    QCOMPARE(ReadBytes(app.storePath()).mid(7, 16), QByteArray::fromHex(
-        "88ea 93f1 8e4f 8e6c 8cdc 985a 8eb5 94aa"));
+    QCOMPARE(ReadBytes(app.storePath()).mid(7, 16),
+             QByteArray::fromHex("88ea 93f1 8e4f 8e6c 8cdc 985a 8eb5 94aa"));
 }
 
 void SaveOpenTest::cancelWritesNothing() {

@@ -3,13 +3,13 @@
 #include "model/ProcessStore.h"
 #include "platform/FileOps.h"
 
+#include <sys/resource.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 #include <cerrno>
-#include <sys/resource.h>
 
 namespace {
 
@@ -53,7 +53,7 @@ auto NeverAsked = [] {
 // Makes one kind of file-system call fail with a chosen error, after a number of
 // successful calls of that kind.
 class FailingFiles : public FileOps {
-public:
+  public:
     QString op;
     int skip = 0;
     int error = EIO;
@@ -92,7 +92,7 @@ Q_DECLARE_METATYPE(ProcessRecord)
 
 class StoreTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void init();
     void firstSaveWritesExactBytes();
     void newNameAppendsAtTheEnd();
@@ -115,7 +115,7 @@ private slots:
     void findOpensFirstMatch();
     void directoryInPlaceOfFile();
 
-private:
+  private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString path_;
 };
@@ -213,7 +213,8 @@ void StoreTest::deleteRemovesEveryMatchAndKeepsOthersByteForByte() {
     QByteArray foreign = RawRecord("x");
     foreign[0] = char(0x81);
     foreign[1] = char(0x20);
-    WriteBytes(path_, Header(4) + RawRecord("dup") + foreign + RawRecord("DUP") + RawRecord("keep"));
+    WriteBytes(path_,
+               Header(4) + RawRecord("dup") + foreign + RawRecord("DUP") + RawRecord("keep"));
     QVERIFY(ProcessStore(path_).DeleteProcess("Dup").ok);
     QCOMPARE(ReadBytes(path_), Header(2) + foreign + RawRecord("keep"));
 }
@@ -248,8 +249,7 @@ void StoreTest::countLargerThanFileShowsWholeRecordsOnly() {
     ProcessRecord r;
     QVERIFY(!ReadProcessRecord(r, *file, 2));
     QVERIFY(ProcessStore(path_).SaveProcess(Record("new"), NeverAsked).ok);
-    QCOMPARE(ReadBytes(path_),
-             Header(3) + RawRecord("a") + RawRecord("b") + RawRecord("new"));
+    QCOMPARE(ReadBytes(path_), Header(3) + RawRecord("a") + RawRecord("b") + RawRecord("new"));
 }
 
 void StoreTest::strayBytesDoNotShiftTheNewRecord() {

@@ -9,7 +9,9 @@ bool ScriptedUi::AskYesNo(QWidget*, const QString& message) {
     return answers.isEmpty() ? false : answers.dequeue();
 }
 
-void ScriptedUi::ShowError(QWidget*, const QString& message) { errors << message; }
+void ScriptedUi::ShowError(QWidget*, const QString& message) {
+    errors << message;
+}
 
 QString ScriptedUi::InputBox(QWidget*, const QString& prompt, const QString& title,
                              const QString& defaultText) {
@@ -60,11 +62,17 @@ AppFixture::AppFixture() : dir(std::make_unique<QTemporaryDir>()) {
     (void)QTest::qWaitForWindowActive(window.get());
 }
 
-AppFixture::~AppFixture() { window.reset(); }
+AppFixture::~AppFixture() {
+    window.reset();
+}
 
-QString AppFixture::storePath() const { return dir->filePath(QStringLiteral("Process.dat")); }
+QString AppFixture::storePath() const {
+    return dir->filePath(QStringLiteral("Process.dat"));
+}
 
-QString AppFixture::samplePath(const QString& name) const { return SampleFile(name); }
+QString AppFixture::samplePath(const QString& name) const {
+    return SampleFile(name);
+}
 
 ProcessRecord SampleProcess(const QString& name) {
     ProcessRecord r;

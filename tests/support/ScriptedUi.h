@@ -10,18 +10,18 @@
 #include <memory>
 
 class ScriptedUi : public PlatformUi {
-public:
+  public:
     ScriptedUi() { SetUi(this); }
     ~ScriptedUi() override { SetUi(nullptr); }
 
-    QQueue<bool> answers;        // for AskYesNo; an empty queue answers No
-    QQueue<QString> inputs;      // for InputBox; an empty queue cancels
-    QQueue<QString> files;       // for ChooseExistingFile
+    QQueue<bool> answers;    // for AskYesNo; an empty queue answers No
+    QQueue<QString> inputs;  // for InputBox; an empty queue cancels
+    QQueue<QString> files;   // for ChooseExistingFile
     QQueue<std::optional<uint32_t>> colors;
 
     QStringList questions;
     QStringList errors;
-    QStringList prompts;         // prompt, title and default text of each input box
+    QStringList prompts;  // prompt, title and default text of each input box
     QStringList opened;
     QStringList fileFilters;
     int beeps = 0;

@@ -1,0 +1,315 @@
+// The options, background colour, image fit and about dialogs.
+#include "app/MainWindow.h"
+#include "dialogs/AboutDialog.h"
+#include "dialogs/ColorDialog.h"
+#include "dialogs/FitDialog.h"
+#include "dialogs/OptionsDialog.h"
+#include "platform/ImageControl.h"
+#include "platform/Numeric.h"
+#include "tests/support/ScriptedUi.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+namespace {
+
+QColor SampleOf(frm_cr& dialog) {
+    return dialog.findChild<QLabel*>("Label")->palette().color(QPalette::Window);
+}
+
+void Type(QLineEdit* box, const QString& text) {
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, text);
+}
+
+bool LinkLit(QLabel* link) {
+    return link->font().underline() &&
+           link->palette().color(QPalette::WindowText) == QColor(0, 0, 255);
+}
+
+bool LinkAtRest(QLabel* link) {
+    return !link->font().underline() &&
+           link->palette().color(QPalette::WindowText) == QColor(0, 0, 0);
+}
+
+void MoveOver(QWidget* widget) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), widget->mapToGlobal(QPointF(2, 2)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+}
+
+}  // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void numbersTheUserTypes_data();
+    void numbersTheUserTypes();
+    void optionsShowAndStore();
+    void optionsRefuseNonNumbers();
+    void optionsCancelKeepsEverything();
+    void colourSampleFollowsTyping();
+    void colourOkAppliesAndCancelWritesNothing();
+    void colourChooserResultIsBgr();
+    void fitDialogFreezesPresentSize();
+    void fitDialogModes();
+    void aboutShowsVersionAndBeeps();
+    void aboutLinksHoverAndHandOff();
+};
+
+void DialogsTest::numbersTheUserTypes_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected");  // INT_MIN: not accepted
+    const int no = INT_MIN;
+    QTest::newRow("plain") << "2000" << 2000;
+    QTest::newRow("spaces and sign") << " -12 " << -12;
+    QTest::newRow("plus") << "+7" << 7;
+    QTest::newRow("1.5 to even") << "1.5" << 2;
+    QTest::newRow("2.5 to even") << "2.5" << 2;
+    QTest::newRow("-0.4") << "-0.4" << 0;
+    QTest::newRow(".5") << ".5" << 0;
+    QTest::newRow("3.") << "3." << 3;
+    QTest::newRow("exponent") << "1e3" << 1000;
+    QTest::newRow("out of range") << "1e10" << no;
+    QTest::newRow("letters") << "abc" << no;
+    QTest::newRow("trailing letter") << "12x" << no;
+    QTest::newRow("double minus") << "--" << no;
+    QTest::newRow("hex") << "&H10" << no;
+    QTest::newRow("thousands") << "1,000" << no;
+    QTest::newRow("point alone") << "." << no;
+}
+
+void DialogsTest::numbersTheUserTypes() {
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+    const auto number = ParseNumber(text);
+    const auto value = number ? ToInt32RoundedHalfEven(*number) : std::nullopt;
+    QCOMPARE(value.value_or(INT_MIN), expected);
+}
+
+void DialogsTest::optionsShowAndStore() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    CurrentProcess().IntervalMs = 2000;
+    CurrentProcess().RunStyle = 2;
+    frm_opt options(app.window.get());
+    options.show();
+    auto* text = options.findChild<QLineEdit*>("Text1");
+    const auto opt = options.findChildren<QRadioButton*>("opt");
+    QCOMPARE(text->text(), QStringLiteral("2000"));
+    QVERIFY(opt[2]->isChecked());
+    QCOMPARE(text->maxLength(), 4);
+    Type(text, "50000");
+    QCOMPARE(text->text(), QStringLiteral("5000"));  // a fifth character cannot be typed
+    Type(text, "500");
+    opt[1]->click();
+    QTest::keyClick(text, Qt::Key_Return);
+    QVERIFY(!options.isVisible());
+    QCOMPARE(CurrentProcess().IntervalMs, 500);
+    QCOMPARE(CurrentProcess().RunStyle, int16_t(1));
+
+    frm_opt empty(app.window.get());
+    empty.show();
+    Type(empty.findChild<QLineEdit*>("Text1"), "");
+    empty.findChildren<QPushButton*>("btn")[0]->click();
+    QCOMPARE(empty.findChild<QLineEdit*>("Text1")->text(), QStringLiteral("0"));
+    QCOMPARE(CurrentProcess().IntervalMs, 0);
+
+    frm_opt negative(app.window.get());
+    negative.show();
+    Type(negative.findChild<QLineEdit*>("Text1"), "-1");
+    negative.findChildren<QPushButton*>("btn")[0]->click();
+    QCOMPARE(CurrentProcess().IntervalMs, -1);
+    QVERIFY(app.ui.errors.isEmpty());
+}
+
+void DialogsTest::optionsRefuseNonNumbers() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    CurrentProcess().IntervalMs = 300;
+    frm_opt options(app.window.get());
+    options.show();
+    auto* text = options.findChild<QLineEdit*>("Text1");
+    Type(text, "12x");
+    options.findChildren<QRadioButton*>("opt")[1]->click();
+    options.findChildren<QPushButton*>("btn")[0]->click();
+    QCOMPARE(app.ui.errors, QStringList{"タイマ値が不正です"});
+    QVERIFY(options.isVisible());
+    QCOMPARE(text->text(), QStringLiteral("12x"));
+    QCOMPARE(CurrentProcess().IntervalMs, 300);
+    QCOMPARE(CurrentProcess().RunStyle, int16_t(0));
+    Type(text, "120");
+    options.findChildren<QPushButton*>("btn")[0]->click();
+    QCOMPARE(CurrentProcess().IntervalMs, 120);
+    QCOMPARE(CurrentProcess().RunStyle, int16_t(1));
+}
+
+void DialogsTest::optionsCancelKeepsEverything() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    CurrentProcess().RunStyle = 7;  // from a store made elsewhere: no button chosen
+    const ProcessRecord before = CurrentProcess();
+    frm_opt options(app.window.get());
+    options.show();
+    for (QRadioButton* b : options.findChildren<QRadioButton*>("opt")) QVERIFY(!b->isChecked());
+    Type(options.findChild<QLineEdit*>("Text1"), "99");
+    options.findChildren<QRadioButton*>("opt")[2]->click();
+    QTest::keyClick(&options, Qt::Key_Escape);
+    QVERIFY(!options.isVisible());
+    QCOMPARE(CurrentProcess(), before);
+}
+
+void DialogsTest::colourSampleFollowsTyping() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    CurrentProcess().BackColor = 0xFF0000;
+    frm_cr dialog(app.window.get());
+    dialog.show();
+    auto* text = dialog.findChild<QLineEdit*>("Text");
+    QCOMPARE(text->text(), QStringLiteral("FF0000"));
+    QCOMPARE(SampleOf(dialog), QColor(0, 0, 255));
+    Type(text, "800000");
+    QCOMPARE(SampleOf(dialog), QColor(0, 0, 0x80));
+    Type(text, "ff");
+    QCOMPARE(SampleOf(dialog), QColor(255, 0, 0));
+    QTest::keyClicks(text, "g");
+    QCOMPARE(SampleOf(dialog), QColor(255, 0, 0));  // the last valid colour stays
+    Type(text, "");
+    QCOMPARE(SampleOf(dialog), QColor(255, 0, 0));
+    dialog.findChild<QPushButton*>("btnOK")->click();
+    QCOMPARE(app.ui.errors, QStringList{"カラー値が不正です"});
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.findChild<QLineEdit*>("Text")->maxLength(), 6);
+}
+
+void DialogsTest::colourOkAppliesAndCancelWritesNothing() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    app.window->ApplyProcess(CurrentProcess());
+    {
+        frm_cr dialog(app.window.get());
+        dialog.show();
+        QCOMPARE(dialog.findChild<QLineEdit*>("Text")->text(), QStringLiteral("0"));
+        QCOMPARE(SampleOf(dialog), QColor(0, 0, 0));
+        app.ui.colors << 0x00FF00u;
+        dialog.findChild<QPushButton*>("btncc")->click();
+        QCOMPARE(dialog.findChild<QLineEdit*>("Text")->text(), QStringLiteral("FF00"));
+        QTest::keyClick(&dialog, Qt::Key_Escape);  // picked, then cancelled
+    }
+    QCOMPARE(CurrentProcess().BackColor, 0);
+    frm_cr dialog(app.window.get());
+    dialog.show();
+    Type(dialog.findChild<QLineEdit*>("Text"), "ff8000");
+    QTest::keyClick(dialog.findChild<QLineEdit*>("Text"), Qt::Key_Return);
+    QCOMPARE(CurrentProcess().BackColor, 0xFF8000);
+    QCOMPARE(app.window->ClientArea()->grab().toImage().pixel(2, 2), qRgb(0x00, 0x80, 0xFF));
+}
+
+void DialogsTest::colourChooserResultIsBgr() {
+    QCOMPARE(frm_cr::HexText(0), QStringLiteral("0"));
+    QCOMPARE(frm_cr::HexText(0xFF), QStringLiteral("FF"));
+    QCOMPARE(frm_cr::HexText(0x0A0B0C), QStringLiteral("A0B0C"));
+    AppFixture app;
+    CurrentProcess().BackColor = int32_t(0x12345678);  // more digits than can be typed
+    frm_cr dialog(app.window.get());
+    QCOMPARE(dialog.findChild<QLineEdit*>("Text")->text(), QStringLiteral("12345678"));
+    uint32_t color = 7;
+    QVERIFY(!ShowColorDialog(&dialog, color));  // cancelled
+    QCOMPARE(color, 7u);
+}
+
+void DialogsTest::fitDialogFreezesPresentSize() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    app.window->ApplyProcess(CurrentProcess());
+    app.window->FitImage();
+    WhenModal([](QWidget* dialog) {
+        dialog->findChildren<QRadioButton*>("opt")[1]->click();
+        QCOMPARE(CurrentProcess().FitMode, int16_t(1));
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    ImageAdjustCommand(*app.window);
+    QCOMPARE(CurrentProcess().FitMode, int16_t(1));
+    QCOMPARE(CurrentProcess().FixedWidth, 347);  // 347.33 from the mode in force
+    QCOMPARE(CurrentProcess().FixedHeight, 214);
+    QCOMPARE(app.window->Img()->toolTip(), QStringLiteral("固定"));
+    app.window->resize(app.window->width() + 200, app.window->height() + 100);
+    QTest::qWait(30);
+    QCOMPARE(app.window->Img()->LogicalGeometry().size(), QSizeF(347, 214));
+}
+
+void DialogsTest::fitDialogModes() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    CurrentProcess().FitMode = 2;
+    app.window->ApplyProcess(CurrentProcess());
+    app.window->FitImage();
+    {
+        frm_appr dialog(app.window.get(), *app.window->Img());
+        QVERIFY(dialog.findChildren<QRadioButton*>("opt")[2]->isChecked());
+        dialog.show();
+        dialog.findChildren<QRadioButton*>("opt")[0]->click();
+        QTest::keyClick(&dialog, Qt::Key_Return);
+    }
+    QCOMPARE(CurrentProcess().FixedWidth, 320);  // the picture's own size, mode 2 was in force
+    QCOMPARE(CurrentProcess().FitMode, int16_t(0));
+    CurrentProcess().FitMode = 5;
+    frm_appr dialog(app.window.get(), *app.window->Img());
+    for (QRadioButton* b : dialog.findChildren<QRadioButton*>("opt")) QVERIFY(!b->isChecked());
+    dialog.close();
+    QCOMPARE(CurrentProcess().FitMode, int16_t(5));
+}
+
+void DialogsTest::aboutShowsVersionAndBeeps() {
+    QCOMPARE(frm_version::VersionText(2, 0, 1), QStringLiteral("2.01"));
+    QCOMPARE(frm_version::VersionText(1, 2, 10), QStringLiteral("1.210"));
+    AppFixture app;
+    for (int i = 1; i <= 2; ++i) {
+        WhenModal([](QWidget* about) { QTest::keyClick(about, Qt::Key_Escape); });
+        AboutCommand(*app.window);
+        QCOMPARE(app.ui.beeps, i);
+    }
+    frm_version about(app.window.get());
+    QCOMPARE(about.windowTitle(), QStringLiteral("Kadrelo バージョン情報"));
+    const auto labels = about.findChildren<QLabel*>("Label");
+    QCOMPARE(labels[0]->text(), QStringLiteral("Kadrelo"));
+    QCOMPARE(labels[1]->text(), QStringLiteral("2.01"));
+    QVERIFY(about.findChild<QLabel*>("Label2")->text().startsWith(QStringLiteral("Copyright")));
+    QVERIFY(about.findChild<ImageControl*>("Image1")->HasPicture());
+    about.show();
+    QTest::keyClick(&about, Qt::Key_Return);
+    QVERIFY(!about.isVisible());
+}
+
+void DialogsTest::aboutLinksHoverAndHandOff() {
+    AppFixture app;
+    frm_version about(app.window.get());
+    about.show();
+    auto* mail = about.findChild<QLabel*>("Label3");
+    auto* web = about.findChild<QLabel*>("Label4");
+    QVERIFY(LinkAtRest(mail) && LinkAtRest(web));
+    MoveOver(mail);
+    QVERIFY(LinkLit(mail) && LinkAtRest(web));
+    MoveOver(web);
+    QVERIFY(LinkAtRest(mail) && LinkLit(web));
+    MoveOver(about.findChildren<QLabel*>("Label")[1]);
+    QVERIFY(LinkLit(web));
+    MoveOver(about.findChild<QLabel*>("Label2"));
+    QVERIFY(LinkAtRest(mail) && LinkAtRest(web));
+    MoveOver(web);
+    MoveOver(&about);
+    QVERIFY(LinkAtRest(web));
+    QTest::mouseClick(mail, Qt::LeftButton);
+    QTest::mouseClick(web, Qt::LeftButton);
+    QCOMPARE(app.ui.opened,
+             (QStringList{"mailto:" + frm_version::kMailAddress, frm_version::kWebAddress}));
+    QVERIFY(about.isVisible());
+}
+
+QTEST_MAIN(DialogsTest)
+#include "tst_dialogs.moc"
