@@ -19,19 +19,20 @@ ImageControl::ImageControl(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
-void ImageControl::SetPicture(Picture picture) {
+void ImageControl::SetPicture(Picture picture, QPixmap prepared) {
     picture_ = std::move(picture);
     stretchSource_ = picture_.image;
     const QSize limit(kStretchSourceLimit, kStretchSourceLimit);
     if (stretchSource_.width() > limit.width() || stretchSource_.height() > limit.height())
         stretchSource_ =
             stretchSource_.scaled(limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    scaled_ = QPixmap();
+    scaled_ = std::move(prepared);
     if (!stretch_) TakeNaturalSize();
     update();
 }
 
 void ImageControl::SetStretch(bool stretch) {
+    if (stretch == stretch_) return;
     stretch_ = stretch;
     if (!stretch_) TakeNaturalSize();
     scaled_ = QPixmap();

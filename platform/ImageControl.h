@@ -16,7 +16,9 @@ class ImageControl : public QWidget {
 
     explicit ImageControl(QWidget* parent = nullptr);
 
-    void SetPicture(Picture picture);
+    // prepared, when given, is the picture already converted for drawing at
+    // the size the control will have, so that showing it costs no conversion.
+    void SetPicture(Picture picture, QPixmap prepared = QPixmap());
     void ClearPicture() { SetPicture({}); }
     bool HasPicture() const { return !picture_.isNull(); }
     QSize NaturalSize() const { return picture_.naturalSize; }

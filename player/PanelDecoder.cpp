@@ -18,3 +18,7 @@ PanelDecoder::~PanelDecoder() {
 const Picture& PanelDecoder::Get(int index) {
     return futures_[index].get();
 }
+
+bool PanelDecoder::Ready(int index) const {
+    return futures_[index].wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}

@@ -23,6 +23,7 @@ class PanelDecoder {
 
     // The picture of panel index, waiting for it only if it is not decoded yet.
     const Picture& Get(int index);
+    bool Ready(int index) const;
 
   private:
     std::array<std::promise<Picture>, 4> promises_;

@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -163,6 +165,8 @@ void frm_prev::Form_Activate() {
 }
 
 void frm_prev::DrawPanel() {
+    // Only what changes is drawn: the old and the new picture and the thumbnails.
+    QRegion changed = Img->isVisible() ? QRegion(Img->geometry()) : QRegion();
     switch (CurrentProcess().RunStyle) {
         case 0:
             ShowPanelFitted(CurrentProcess().FitMode);
@@ -177,12 +181,15 @@ void frm_prev::DrawPanel() {
         default:
             break;
     }
-    repaint();  // drawn now, so that the panel's time starts when it is on screen
+    changed += Img->geometry();
+    if (PanelIndex > 0) changed += PreIcon[PanelIndex]->geometry();
+    repaint(changed);  // drawn now, so that the panel's time starts when it is on screen
 }
 
 // Waits the panel's display time, counted from the end of its drawing, while
 // the window goes on handling events. A pause restarts the whole time.
 void frm_prev::WaitPanelTime() {
+    PrepareNextPanel();
     uint64_t start = ClockMicros();
     for (;;) {
         const int64_t interval = CurrentProcess().IntervalMs;
@@ -199,20 +206,37 @@ void frm_prev::WaitPanelTime() {
     }
 }
 
-// Sleeps until an event arrives or the deadline passes; the precise timer makes
-// sure one does.
+// Sleeps until an event arrives or the deadline is near; the precise timer
+// makes sure one does. Timers can fire a few milliseconds late, so the timer
+// wakes the loop a little early and the last stretch is waited in short naps.
 void frm_prev::WaitForEventsUntil(uint64_t deadlineMicros) {
+    constexpr uint64_t kFinalStretch = 3000;
     const uint64_t now = ClockMicros();
     if (now >= deadlineMicros) return;
-    if (!wake_->isActive())
-        wake_->start(int(std::min<uint64_t>((deadlineMicros - now + 999) / 1000, INT32_MAX)));
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const uint64_t remaining = deadlineMicros - now;
+    if (remaining > kFinalStretch) {
+        if (!wake_->isActive())
+            wake_->start(int(std::min<uint64_t>((remaining - kFinalStretch) / 1000, INT32_MAX)));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return;
+    }
+    DoEvents();
+    std::this_thread::sleep_for(std::chrono::microseconds(std::min<uint64_t>(remaining, 200)));
+}
+
+// Converts the next panel's picture for drawing while this one is on screen,
+// when it has been decoded already.
+void frm_prev::PrepareNextPanel() {
+    const int next = PanelIndex + 1;
+    if (next > 3 || !decoder_->Ready(next)) return;
+    const Picture& picture = decoder_->Get(next);
+    if (!picture.isNull()) prepared_[next] = QPixmap::fromImage(picture.image);
 }
 
 void frm_prev::ShowPanelFitted(int16_t fitMode) {
     const ProcessRecord& process = CurrentProcess();
     Img->hide();
-    Img->SetPicture(decoder_->Get(PanelIndex));
+    Img->SetPicture(decoder_->Get(PanelIndex), std::exchange(prepared_[PanelIndex], {}));
     const QSizeF client = size();
     switch (fitMode) {
         case 0:
@@ -239,7 +263,7 @@ void frm_prev::ShowPanelFitted(int16_t fitMode) {
 void frm_prev::ShowPanelFull() {
     Img->hide();
     Img->SetStretch(true);
-    Img->SetPicture(decoder_->Get(PanelIndex));
+    Img->SetPicture(decoder_->Get(PanelIndex), std::exchange(prepared_[PanelIndex], {}));
     Img->SetLogicalGeometry(QRectF(QPointF(0, 0), QSizeF(size())));
     Img->SetAppearance(CurrentProcess().ImageAppearance);
     Img->show();

@@ -46,6 +46,7 @@ class frm_prev : public QDialog {
     void WaitPanelTime();
     void WaitForEventsUntil(uint64_t deadlineMicros);
     void StartDecoding();
+    void PrepareNextPanel();
     QSize DisplaySize() const;
 
     QLabel* Label = nullptr;
@@ -53,6 +54,7 @@ class frm_prev : public QDialog {
     std::array<ImageControl*, 4> PreIcon{};
     QTimer* wake_ = nullptr;
     std::unique_ptr<PanelDecoder> decoder_;
+    std::array<QPixmap, 4> prepared_;  // pictures converted for drawing ahead of time
     bool closed_ = false;
 };
 
