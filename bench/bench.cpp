@@ -12,6 +12,7 @@
 #include "platform/PictureLoader.h"
 #include "player/Player.h"
 
+#include <sys/resource.h>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,7 +26,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <sys/resource.h>
 
 namespace {
 
@@ -52,7 +52,8 @@ double Percentile(QList<double> v, double p) {
     return v.isEmpty() ? 0 : v[std::min<qsizetype>(v.size() - 1, qsizetype(p * v.size()))];
 }
 
-void Line(const char* what, double value, const char* unit, double anchor = 0, const char* anchorName = nullptr) {
+void Line(const char* what, double value, const char* unit, double anchor = 0,
+          const char* anchorName = nullptr) {
     if (anchorName)
         std::printf("%-44s %10.2f %s   (%s %.2f ms, ratio %.2f)\n", what, value, unit, anchorName,
                     anchor, value / anchor);
@@ -97,7 +98,8 @@ double DjpegMs(const QString& jpeg) {
 // ---- start-up --------------------------------------------------------------
 
 int StartupChild() {
-    QApplication app(*new int(1), new char* [2] { const_cast<char*>("kadrelo"), nullptr });
+    QApplication app(
+        *new int(1), new char* [2] { const_cast<char*>("kadrelo"), nullptr });
     SetUpApplication(app);
     MainWindow window(QDir::tempPath() + QStringLiteral("/kadrelo-bench-none/Process.dat"));
     struct FirstPaint : QObject {
@@ -271,10 +273,14 @@ int main(int argc, char** argv) {
     SetUpApplication(app);
     const QString dir = QDir::tempPath() + QStringLiteral("/kadrelo-bench");
     QDir().mkpath(dir);
-    if (mode == "startup") Startup(app.applicationFilePath(), dir);
-    else if (mode == "loader") Loader(dir);
-    else if (mode == "store") Store(dir);
-    else if (mode == "player") Player(dir);
+    if (mode == "startup")
+        Startup(app.applicationFilePath(), dir);
+    else if (mode == "loader")
+        Loader(dir);
+    else if (mode == "store")
+        Store(dir);
+    else if (mode == "player")
+        Player(dir);
     else {
         std::fprintf(stderr, "usage: kadrelo-bench startup|loader|store|player\n");
         return 2;

@@ -1,6 +1,7 @@
 #include "platform/PictureLoader.h"
 
 #include "platform/Dib.h"
+#include "platform/JpegDecoder.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -141,6 +142,38 @@ Picture DecodeWithQt(const QByteArray& data, QSize displaySize) {
     return picture;
 }
 
+bool IsJpeg(const QByteArray& d) {
+    return d.startsWith(QByteArrayView("\xff\xd8\xff", 3));
+}
+
+QImageIOHandler::Transformations OrientationOf(const QByteArray& data) {
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    return reader.transformation();
+}
+
+// Mirror and flip first, then a quarter turn clockwise: the EXIF orientations.
+QImage Oriented(QImage image, QImageIOHandler::Transformations t) {
+    if (t & (QImageIOHandler::TransformationMirror | QImageIOHandler::TransformationFlip))
+        image = image.mirrored(t & QImageIOHandler::TransformationMirror,
+                               t & QImageIOHandler::TransformationFlip);
+    if (t & QImageIOHandler::TransformationRotate90)
+        image = image.transformed(QTransform().rotate(90));
+    return image;
+}
+
+std::optional<Picture> DecodeJpegPicture(const QByteArray& data, QSize displaySize) {
+    const QImageIOHandler::Transformations orientation = OrientationOf(data);
+    const bool turned = orientation & QImageIOHandler::TransformationRotate90;
+    QSize stored;
+    std::optional<QImage> image =
+        DecodeJpeg(data, turned ? Transposed(displaySize) : displaySize, &stored);
+    if (!image) return std::nullopt;
+    return Picture{Oriented(std::move(*image), orientation), turned ? Transposed(stored) : stored};
+}
+
 QImage ForDisplay(QImage image) {
     if (image.isNull()) return image;
     return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
@@ -155,6 +188,8 @@ Picture LoadPictureFromData(const QByteArray& data, QSize displaySize) {
     if (StartsWith(data, "BM") || IsIcon(data)) {
         picture.image = StartsWith(data, "BM") ? DecodeBmp(data) : DecodeIcon(data);
         picture.naturalSize = picture.image.size();
+    } else if (auto jpeg = IsJpeg(data) ? DecodeJpegPicture(data, displaySize) : std::nullopt) {
+        picture = std::move(*jpeg);
     } else {
         picture = DecodeWithQt(data, displaySize);
     }
@@ -171,5 +206,13 @@ Picture LoadPicture(const QString& path, QSize displaySize) {
     if (path.isEmpty() || !QFileInfo(path).isFile()) return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return {};
+    // Mapped rather than read: the decoders read the page cache directly.
+    if (uchar* mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr) {
+        Picture picture = LoadPictureFromData(
+            QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size()),
+            displaySize);
+        file.unmap(mapped);
+        return picture;
+    }
     return LoadPictureFromData(file.readAll(), displaySize);
 }
