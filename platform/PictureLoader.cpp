@@ -1,6 +1,7 @@
 #include "platform/PictureLoader.h"
 
 #include "platform/Dib.h"
+#include "platform/EmfPlayer.h"
 #include "platform/JpegDecoder.h"
 
 #include <QBuffer>
@@ -23,10 +24,6 @@ bool IsIcon(const QByteArray& d) {
                               StartsWith(d, QByteArrayView("\0\0\2\0", 4)));
 }
 
-bool IsMetafile(const QByteArray& d) {
-    return d.size() >= 44 && qFromLittleEndian<uint32_t>(d.constData()) == 1 &&
-           d.mid(40, 4) == " EMF";
-}
 
 // ---- BMP -----------------------------------------------------------------
 
@@ -184,7 +181,12 @@ QImage ForDisplay(QImage image) {
 
 Picture LoadPictureFromData(const QByteArray& data, QSize displaySize) {
     Picture picture;
-    if (IsMetafile(data)) return picture;
+    if (const auto emf = ReadEmfHeader(data)) {
+        // Drawn at the size it is shown, so it stays sharp at any size.
+        picture.naturalSize = EmfNaturalSize(*emf);
+        picture.image = RenderEmf(data, displaySize.isEmpty() ? picture.naturalSize : displaySize);
+        return picture.isNull() ? Picture{} : picture;
+    }
     if (StartsWith(data, "BM") || IsIcon(data)) {
         picture.image = StartsWith(data, "BM") ? DecodeBmp(data) : DecodeIcon(data);
         picture.naturalSize = picture.image.size();
