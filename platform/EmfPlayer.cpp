@@ -17,25 +17,83 @@ namespace {
 // ---- record types ----------------------------------------------------------
 
 enum Record : uint32_t {
-    kHeader = 1, kPolyBezier = 2, kPolygon = 3, kPolyline = 4, kPolyBezierTo = 5,
-    kPolylineTo = 6, kPolyPolyline = 7, kPolyPolygon = 8, kSetWindowExtEx = 9,
-    kSetWindowOrgEx = 10, kSetViewportExtEx = 11, kSetViewportOrgEx = 12, kEof = 14,
-    kSetPixelV = 15, kSetMapMode = 17, kSetBkMode = 18, kSetPolyFillMode = 19, kSetRop2 = 20,
-    kSetTextAlign = 22, kSetTextColor = 24, kSetBkColor = 25, kOffsetClipRgn = 26,
-    kMoveToEx = 27, kExcludeClipRect = 29, kIntersectClipRect = 30,
-    kScaleViewportExtEx = 31, kScaleWindowExtEx = 32, kSaveDc = 33, kRestoreDc = 34,
-    kSetWorldTransform = 35, kModifyWorldTransform = 36, kSelectObject = 37, kCreatePen = 38,
-    kCreateBrushIndirect = 39, kDeleteObject = 40, kAngleArc = 41, kEllipse = 42,
-    kRectangle = 43, kRoundRect = 44, kArc = 45, kChord = 46, kPie = 47, kLineTo = 54,
-    kArcTo = 55, kSetArcDirection = 57, kSetMiterLimit = 58, kBeginPath = 59, kEndPath = 60,
-    kCloseFigure = 61, kFillPath = 62, kStrokeAndFillPath = 63, kStrokePath = 64,
-    kSelectClipPath = 67, kAbortPath = 68, kFillRgn = 71, kPaintRgn = 74,
-    kExtSelectClipRgn = 75, kBitBlt = 76, kStretchBlt = 77, kSetDiBitsToDevice = 80,
-    kStretchDiBits = 81, kExtCreateFontIndirectW = 82, kExtTextOutA = 83, kExtTextOutW = 84,
-    kPolyBezier16 = 85, kPolygon16 = 86, kPolyline16 = 87, kPolyBezierTo16 = 88,
-    kPolylineTo16 = 89, kPolyPolyline16 = 90, kPolyPolygon16 = 91, kCreateMonoBrush = 93,
-    kCreateDibPatternBrushPt = 94, kExtCreatePen = 95, kAlphaBlend = 114,
-    kTransparentBlt = 116, kGradientFill = 118,
+    kHeader = 1,
+    kPolyBezier = 2,
+    kPolygon = 3,
+    kPolyline = 4,
+    kPolyBezierTo = 5,
+    kPolylineTo = 6,
+    kPolyPolyline = 7,
+    kPolyPolygon = 8,
+    kSetWindowExtEx = 9,
+    kSetWindowOrgEx = 10,
+    kSetViewportExtEx = 11,
+    kSetViewportOrgEx = 12,
+    kEof = 14,
+    kSetPixelV = 15,
+    kSetMapMode = 17,
+    kSetBkMode = 18,
+    kSetPolyFillMode = 19,
+    kSetRop2 = 20,
+    kSetTextAlign = 22,
+    kSetTextColor = 24,
+    kSetBkColor = 25,
+    kOffsetClipRgn = 26,
+    kMoveToEx = 27,
+    kExcludeClipRect = 29,
+    kIntersectClipRect = 30,
+    kScaleViewportExtEx = 31,
+    kScaleWindowExtEx = 32,
+    kSaveDc = 33,
+    kRestoreDc = 34,
+    kSetWorldTransform = 35,
+    kModifyWorldTransform = 36,
+    kSelectObject = 37,
+    kCreatePen = 38,
+    kCreateBrushIndirect = 39,
+    kDeleteObject = 40,
+    kAngleArc = 41,
+    kEllipse = 42,
+    kRectangle = 43,
+    kRoundRect = 44,
+    kArc = 45,
+    kChord = 46,
+    kPie = 47,
+    kLineTo = 54,
+    kArcTo = 55,
+    kSetArcDirection = 57,
+    kSetMiterLimit = 58,
+    kBeginPath = 59,
+    kEndPath = 60,
+    kCloseFigure = 61,
+    kFillPath = 62,
+    kStrokeAndFillPath = 63,
+    kStrokePath = 64,
+    kSelectClipPath = 67,
+    kAbortPath = 68,
+    kFillRgn = 71,
+    kPaintRgn = 74,
+    kExtSelectClipRgn = 75,
+    kBitBlt = 76,
+    kStretchBlt = 77,
+    kSetDiBitsToDevice = 80,
+    kStretchDiBits = 81,
+    kExtCreateFontIndirectW = 82,
+    kExtTextOutA = 83,
+    kExtTextOutW = 84,
+    kPolyBezier16 = 85,
+    kPolygon16 = 86,
+    kPolyline16 = 87,
+    kPolyBezierTo16 = 88,
+    kPolylineTo16 = 89,
+    kPolyPolyline16 = 90,
+    kPolyPolygon16 = 91,
+    kCreateMonoBrush = 93,
+    kCreateDibPatternBrushPt = 94,
+    kExtCreatePen = 95,
+    kAlphaBlend = 114,
+    kTransparentBlt = 116,
+    kGradientFill = 118,
 };
 
 constexpr uint32_t kSrcCopy = 0x00CC0020, kSrcPaint = 0x00EE0086, kSrcAnd = 0x008800C6,
@@ -50,15 +108,19 @@ constexpr int kMaxSaveDepth = 4096;
 // ---- bounds-checked reading of one record ---------------------------------
 
 class Reader {
-public:
+  public:
     explicit Reader(QByteArrayView record) : d_(record) {}
     qsizetype size() const { return d_.size(); }
     bool Has(qint64 offset, qint64 length) const {
         return offset >= 0 && length >= 0 && offset <= d_.size() && length <= d_.size() - offset;
     }
-    int32_t I32(qint64 at) const { return Has(at, 4) ? qFromLittleEndian<int32_t>(d_.data() + at) : 0; }
+    int32_t I32(qint64 at) const {
+        return Has(at, 4) ? qFromLittleEndian<int32_t>(d_.data() + at) : 0;
+    }
     uint32_t U32(qint64 at) const { return uint32_t(I32(at)); }
-    int16_t I16(qint64 at) const { return Has(at, 2) ? qFromLittleEndian<int16_t>(d_.data() + at) : 0; }
+    int16_t I16(qint64 at) const {
+        return Has(at, 2) ? qFromLittleEndian<int16_t>(d_.data() + at) : 0;
+    }
     uint16_t U16(qint64 at) const { return uint16_t(I16(at)); }
     uint8_t U8(qint64 at) const { return Has(at, 1) ? uint8_t(d_[at]) : 0; }
     float F32(qint64 at) const {
@@ -75,11 +137,13 @@ public:
         return QRectF(QPointF(I32(at), I32(at + 4)), QPointF(I32(at + 8), I32(at + 12)));
     }
 
-private:
+  private:
     QByteArrayView d_;
 };
 
-QColor ColorRef(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+QColor ColorRef(uint32_t c) {
+    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
 
 // ---- graphics objects ------------------------------------------------------
 
@@ -101,7 +165,7 @@ struct Brush {
 };
 
 struct Font {
-    double height = 12;  // logical units; negative: character height, positive: cell height
+    double height = 12;     // logical units; negative: character height, positive: cell height
     double escapement = 0;  // tenths of a degree
     int weight = 400;
     bool italic = false, underline = false, strikeOut = false;
@@ -133,12 +197,13 @@ struct DcState {
 // ---- the player ------------------------------------------------------------
 
 class Player {
-public:
-    Player(QPainter& painter, const EmfHeader& header, QSize size)
-        : p_(painter), header_(header) {
+  public:
+    Player(QPainter& painter, const EmfHeader& header, QSize size) : p_(painter), header_(header) {
         // The frame, taken to reference-device pixels, fills the picture.
-        const double pxPerMmX = double(header.device.width()) / std::max(1, header.millimeters.width());
-        const double pxPerMmY = double(header.device.height()) / std::max(1, header.millimeters.height());
+        const double pxPerMmX =
+            double(header.device.width()) / std::max(1, header.millimeters.width());
+        const double pxPerMmY =
+            double(header.device.height()) / std::max(1, header.millimeters.height());
         QRectF frame(header.frame.left() * pxPerMmX / 100.0, header.frame.top() * pxPerMmY / 100.0,
                      (header.frame.width()) * pxPerMmX / 100.0,
                      (header.frame.height()) * pxPerMmY / 100.0);
@@ -165,20 +230,34 @@ public:
         }
     }
 
-private:
+  private:
     // ---- transforms --------------------------------------------------------
 
     QTransform PageTransform() const {
         QSizeF wExt = s_.windowExt, vExt = s_.viewportExt;
         switch (s_.mapMode) {
-            case 2: wExt = {1, 1}, vExt = {pxPerMm_.width() / 10, -pxPerMm_.height() / 10}; break;
-            case 3: wExt = {1, 1}, vExt = {pxPerMm_.width() / 100, -pxPerMm_.height() / 100}; break;
-            case 4: wExt = {1, 1}, vExt = {pxPerMm_.width() * 0.254, -pxPerMm_.height() * 0.254}; break;
-            case 5: wExt = {1, 1}, vExt = {pxPerMm_.width() * 0.0254, -pxPerMm_.height() * 0.0254}; break;
-            case 6: wExt = {1, 1}, vExt = {pxPerMm_.width() * 25.4 / 1440, -pxPerMm_.height() * 25.4 / 1440}; break;
+            case 2:
+                wExt = {1, 1}, vExt = {pxPerMm_.width() / 10, -pxPerMm_.height() / 10};
+                break;
+            case 3:
+                wExt = {1, 1}, vExt = {pxPerMm_.width() / 100, -pxPerMm_.height() / 100};
+                break;
+            case 4:
+                wExt = {1, 1}, vExt = {pxPerMm_.width() * 0.254, -pxPerMm_.height() * 0.254};
+                break;
+            case 5:
+                wExt = {1, 1}, vExt = {pxPerMm_.width() * 0.0254, -pxPerMm_.height() * 0.0254};
+                break;
+            case 6:
+                wExt = {1, 1},
+                vExt = {pxPerMm_.width() * 25.4 / 1440, -pxPerMm_.height() * 25.4 / 1440};
+                break;
             case 7:
-            case 8: break;
-            default: wExt = {1, 1}, vExt = {1, 1}; break;
+            case 8:
+                break;
+            default:
+                wExt = {1, 1}, vExt = {1, 1};
+                break;
         }
         if (wExt.width() == 0 || wExt.height() == 0) wExt = {1, 1};
         double sx = vExt.width() / wExt.width(), sy = vExt.height() / wExt.height();
@@ -219,8 +298,9 @@ private:
         if (pen.cosmetic || pen.width <= 1) {
             // One reference-device pixel, whatever the mapping.
             const double scale = std::sqrt(std::abs(Full().determinant()));
-            q.setWidthF(pen.cosmetic || scale <= 0 ? std::max(1.0, outScale_) / std::max(scale, 1e-9)
-                                                   : std::max(pen.width, 1.0));
+            q.setWidthF(pen.cosmetic || scale <= 0
+                            ? std::max(1.0, outScale_) / std::max(scale, 1e-9)
+                            : std::max(pen.width, 1.0));
             if (!pen.cosmetic && pen.width > 0) q.setWidthF(pen.width);
         } else {
             q.setWidthF(pen.width);
@@ -301,7 +381,8 @@ private:
         }
         const int first = to ? 0 : 1;
         if (kind == kPolyBezier || kind == kPolyBezierTo) {
-            for (int i = first; i + 2 < pts.size(); i += 3) path.cubicTo(pts[i], pts[i + 1], pts[i + 2]);
+            for (int i = first; i + 2 < pts.size(); i += 3)
+                path.cubicTo(pts[i], pts[i + 1], pts[i + 2]);
         } else {
             for (int i = first; i < pts.size(); ++i) path.lineTo(pts[i]);
         }
@@ -406,22 +487,46 @@ private:
 
     void SetPenStyle(Pen& pen, uint32_t style) {
         switch (style & 0xF) {
-            case 1: pen.style = Qt::DashLine; break;
-            case 2: pen.style = Qt::DotLine; break;
-            case 3: pen.style = Qt::DashDotLine; break;
-            case 4: pen.style = Qt::DashDotDotLine; break;
-            case 5: pen.style = Qt::NoPen; break;
-            default: pen.style = Qt::SolidLine; break;
+            case 1:
+                pen.style = Qt::DashLine;
+                break;
+            case 2:
+                pen.style = Qt::DotLine;
+                break;
+            case 3:
+                pen.style = Qt::DashDotLine;
+                break;
+            case 4:
+                pen.style = Qt::DashDotDotLine;
+                break;
+            case 5:
+                pen.style = Qt::NoPen;
+                break;
+            default:
+                pen.style = Qt::SolidLine;
+                break;
         }
         switch (style & 0xF00) {
-            case 0x100: pen.cap = Qt::SquareCap; break;
-            case 0x200: pen.cap = Qt::FlatCap; break;
-            default: pen.cap = Qt::RoundCap; break;
+            case 0x100:
+                pen.cap = Qt::SquareCap;
+                break;
+            case 0x200:
+                pen.cap = Qt::FlatCap;
+                break;
+            default:
+                pen.cap = Qt::RoundCap;
+                break;
         }
         switch (style & 0xF000) {
-            case 0x1000: pen.join = Qt::BevelJoin; break;
-            case 0x2000: pen.join = Qt::MiterJoin; break;
-            default: pen.join = Qt::RoundJoin; break;
+            case 0x1000:
+                pen.join = Qt::BevelJoin;
+                break;
+            case 0x2000:
+                pen.join = Qt::MiterJoin;
+                break;
+            default:
+                pen.join = Qt::RoundJoin;
+                break;
         }
     }
 
@@ -450,9 +555,9 @@ private:
         b.color = color;
         if (style == 1) b.null = true;
         if (style == 2) {
-            const Qt::BrushStyle hatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
-                                              Qt::BDiagPattern, Qt::CrossPattern,
-                                              Qt::DiagCrossPattern};
+            const Qt::BrushStyle hatches[] = {Qt::HorPattern,   Qt::VerPattern,
+                                              Qt::FDiagPattern, Qt::BDiagPattern,
+                                              Qt::CrossPattern, Qt::DiagCrossPattern};
             b.style = hatch < 6 ? hatches[hatch] : Qt::SolidPattern;
         }
         return b;
@@ -471,8 +576,9 @@ private:
             QImage colored(b.pattern.size(), QImage::Format_RGB32);
             for (int y = 0; y < colored.height(); ++y)
                 for (int x = 0; x < colored.width(); ++x)
-                    colored.setPixel(x, y, qGray(b.pattern.pixel(x, y)) < 128 ? s_.textColor.rgb()
-                                                                              : s_.bkColor.rgb());
+                    colored.setPixel(
+                        x, y,
+                        qGray(b.pattern.pixel(x, y)) < 128 ? s_.textColor.rgb() : s_.bkColor.rgb());
             b.pattern = colored;
         }
         if (b.pattern.isNull()) b.color = Qt::black;
@@ -501,19 +607,44 @@ private:
 
     void SelectStock(uint32_t index) {
         switch (index) {
-            case 0: s_.brush = SolidOrHatch(0, Qt::white, 0); break;
-            case 1: s_.brush = SolidOrHatch(0, QColor(192, 192, 192), 0); break;
-            case 2: s_.brush = SolidOrHatch(0, QColor(128, 128, 128), 0); break;
-            case 3: s_.brush = SolidOrHatch(0, QColor(64, 64, 64), 0); break;
-            case 4: s_.brush = SolidOrHatch(0, Qt::black, 0); break;
-            case 5: s_.brush = SolidOrHatch(1, Qt::black, 0); break;
-            case 6: s_.pen = Pen{Qt::SolidLine, {}, 0, true, Qt::white}; break;
-            case 7: s_.pen = Pen{}; break;
-            case 8: s_.pen = Pen{Qt::NoPen, {}, 0, true, Qt::black}; break;
-            case 10: case 11: case 12: case 13: case 14: case 16: case 17:
+            case 0:
+                s_.brush = SolidOrHatch(0, Qt::white, 0);
+                break;
+            case 1:
+                s_.brush = SolidOrHatch(0, QColor(192, 192, 192), 0);
+                break;
+            case 2:
+                s_.brush = SolidOrHatch(0, QColor(128, 128, 128), 0);
+                break;
+            case 3:
+                s_.brush = SolidOrHatch(0, QColor(64, 64, 64), 0);
+                break;
+            case 4:
+                s_.brush = SolidOrHatch(0, Qt::black, 0);
+                break;
+            case 5:
+                s_.brush = SolidOrHatch(1, Qt::black, 0);
+                break;
+            case 6:
+                s_.pen = Pen{Qt::SolidLine, {}, 0, true, Qt::white};
+                break;
+            case 7:
+                s_.pen = Pen{};
+                break;
+            case 8:
+                s_.pen = Pen{Qt::NoPen, {}, 0, true, Qt::black};
+                break;
+            case 10:
+            case 11:
+            case 12:
+            case 13:
+            case 14:
+            case 16:
+            case 17:
                 s_.font = Font{};
                 break;
-            default: break;
+            default:
+                break;
         }
     }
 
@@ -537,11 +668,21 @@ private:
     void Combine(const QPainterPath& region, uint32_t mode) {
         const QPainterPath current = s_.clip.value_or(Everything());
         switch (mode) {
-            case 1: s_.clip = current.intersected(region); break;
-            case 2: s_.clip = s_.clip ? current.united(region) : current; break;
-            case 3: s_.clip = current.subtracted(region).united(region.subtracted(current)); break;
-            case 4: s_.clip = current.subtracted(region); break;
-            default: s_.clip = region; break;
+            case 1:
+                s_.clip = current.intersected(region);
+                break;
+            case 2:
+                s_.clip = s_.clip ? current.united(region) : current;
+                break;
+            case 3:
+                s_.clip = current.subtracted(region).united(region.subtracted(current));
+                break;
+            case 4:
+                s_.clip = current.subtracted(region);
+                break;
+            default:
+                s_.clip = region;
+                break;
         }
         clipDirty_ = true;
     }
@@ -585,7 +726,8 @@ private:
     QFont MakeFont(double pixelHeight) const {
         QFont font(s_.font.face.isEmpty() ? QStringLiteral("ＭＳ ゴシック") : s_.font.face);
         font.setPixelSize(std::max(1, qRound(pixelHeight)));
-        font.setWeight(QFont::Weight(std::clamp(s_.font.weight == 0 ? 400 : s_.font.weight, 100, 900)));
+        font.setWeight(
+            QFont::Weight(std::clamp(s_.font.weight == 0 ? 400 : s_.font.weight, 100, 900)));
         font.setItalic(s_.font.italic);
         font.setUnderline(s_.font.underline);
         font.setStrikeOut(s_.font.strikeOut);
@@ -681,14 +823,24 @@ private:
         }
         double x = 0, y = 0;
         switch (s_.textAlign & 6) {
-            case 2: x = -width; break;
-            case 6: x = -width / 2; break;
-            default: break;
+            case 2:
+                x = -width;
+                break;
+            case 6:
+                x = -width / 2;
+                break;
+            default:
+                break;
         }
         switch (s_.textAlign & 24) {
-            case 8: y = -metrics.descent(); break;
-            case 24: break;
-            default: y = metrics.ascent(); break;
+            case 8:
+                y = -metrics.descent();
+                break;
+            case 24:
+                break;
+            default:
+                y = metrics.ascent();
+                break;
         }
         if (updateCp) s_.position = reference + QPointF(width / xUnit, 0);
 
@@ -725,13 +877,20 @@ private:
 
     QPainter::CompositionMode ModeFor(uint32_t rop) const {
         switch (rop) {
-            case kSrcPaint: return QPainter::RasterOp_SourceOrDestination;
-            case kSrcAnd: return QPainter::RasterOp_SourceAndDestination;
-            case kSrcInvert: return QPainter::RasterOp_SourceXorDestination;
-            case kNotSrcCopy: return QPainter::RasterOp_NotSource;
-            case kSrcErase: return QPainter::RasterOp_SourceAndNotDestination;
-            case kMergePaint: return QPainter::RasterOp_NotSourceOrDestination;
-            default: return QPainter::CompositionMode_SourceOver;
+            case kSrcPaint:
+                return QPainter::RasterOp_SourceOrDestination;
+            case kSrcAnd:
+                return QPainter::RasterOp_SourceAndDestination;
+            case kSrcInvert:
+                return QPainter::RasterOp_SourceXorDestination;
+            case kNotSrcCopy:
+                return QPainter::RasterOp_NotSource;
+            case kSrcErase:
+                return QPainter::RasterOp_SourceAndNotDestination;
+            case kMergePaint:
+                return QPainter::RasterOp_NotSourceOrDestination;
+            default:
+                return QPainter::CompositionMode_SourceOver;
         }
     }
 
@@ -848,14 +1007,16 @@ private:
         QVector<Vertex> v;
         for (uint32_t i = 0; i < nVer; ++i) {
             const qint64 o = 36 + i * 16;
-            v << Vertex{r.Point32(o), QColor(r.U16(o + 8) >> 8, r.U16(o + 10) >> 8, r.U16(o + 12) >> 8)};
+            v << Vertex{r.Point32(o),
+                        QColor(r.U16(o + 8) >> 8, r.U16(o + 10) >> 8, r.U16(o + 12) >> 8)};
         }
         const qint64 at = 36 + qint64(nVer) * 16;
         Apply();
         for (uint32_t i = 0; i < nTri; ++i) {
             if (mode == 2) {
                 if (!r.Has(at + i * 12, 12)) return;
-                const uint32_t a = r.U32(at + i * 12), b = r.U32(at + i * 12 + 4), c = r.U32(at + i * 12 + 8);
+                const uint32_t a = r.U32(at + i * 12), b = r.U32(at + i * 12 + 4),
+                               c = r.U32(at + i * 12 + 8);
                 if (a >= nVer || b >= nVer || c >= nVer) continue;
                 ShadeTriangle(v[a], v[b], v[c], 4);
             } else {
@@ -887,10 +1048,9 @@ private:
             return;
         }
         auto mid = [](const Vertex& p, const Vertex& q) {
-            return Vertex{(p.at + q.at) / 2,
-                          QColor((p.color.red() + q.color.red()) / 2,
-                                 (p.color.green() + q.color.green()) / 2,
-                                 (p.color.blue() + q.color.blue()) / 2)};
+            return Vertex{(p.at + q.at) / 2, QColor((p.color.red() + q.color.red()) / 2,
+                                                    (p.color.green() + q.color.green()) / 2,
+                                                    (p.color.blue() + q.color.blue()) / 2)};
         };
         const Vertex ab = mid(a, b), bc = mid(b, c), ca = mid(c, a);
         ShadeTriangle(a, ab, ca, depth - 1);
@@ -917,11 +1077,20 @@ private:
     void ModifyWorldTransform(const Reader& r) {
         const QTransform m(r.F32(8), r.F32(12), r.F32(16), r.F32(20), r.F32(24), r.F32(28));
         switch (r.U32(32)) {
-            case 1: s_.world = QTransform(); break;     // MWT_IDENTITY
-            case 2: s_.world = m * s_.world; break;     // MWT_LEFTMULTIPLY
-            case 3: s_.world = s_.world * m; break;     // MWT_RIGHTMULTIPLY
-            case 4: s_.world = m; break;                // MWT_SET
-            default: break;
+            case 1:
+                s_.world = QTransform();
+                break;  // MWT_IDENTITY
+            case 2:
+                s_.world = m * s_.world;
+                break;  // MWT_LEFTMULTIPLY
+            case 3:
+                s_.world = s_.world * m;
+                break;  // MWT_RIGHTMULTIPLY
+            case 4:
+                s_.world = m;
+                break;  // MWT_SET
+            default:
+                break;
         }
     }
 
@@ -942,26 +1111,64 @@ private:
 
     void Dispatch(uint32_t type, const Reader& r) {
         switch (type) {
-            case kPolyBezier: case kPolygon: case kPolyline: case kPolyBezierTo:
-            case kPolylineTo: case kPolyPolyline: case kPolyPolygon: case kPolyBezier16:
-            case kPolygon16: case kPolyline16: case kPolyBezierTo16: case kPolylineTo16:
-            case kPolyPolyline16: case kPolyPolygon16:
+            case kPolyBezier:
+            case kPolygon:
+            case kPolyline:
+            case kPolyBezierTo:
+            case kPolylineTo:
+            case kPolyPolyline:
+            case kPolyPolygon:
+            case kPolyBezier16:
+            case kPolygon16:
+            case kPolyline16:
+            case kPolyBezierTo16:
+            case kPolylineTo16:
+            case kPolyPolyline16:
+            case kPolyPolygon16:
                 return Poly(type, r);
-            case kSetWindowExtEx: s_.windowExt = QSizeF(r.I32(8), r.I32(12)); return;
-            case kSetWindowOrgEx: s_.windowOrg = r.Point32(8); return;
-            case kSetViewportExtEx: s_.viewportExt = QSizeF(r.I32(8), r.I32(12)); return;
-            case kSetViewportOrgEx: s_.viewportOrg = r.Point32(8); return;
-            case kScaleViewportExtEx: return ScaleExtent(s_.viewportExt, r);
-            case kScaleWindowExtEx: return ScaleExtent(s_.windowExt, r);
-            case kSetMapMode: s_.mapMode = int(r.U32(8)); return;
-            case kSetBkMode: s_.opaqueBk = r.U32(8) == 2; return;
-            case kSetPolyFillMode: s_.fillRule = r.U32(8) == 2 ? Qt::WindingFill : Qt::OddEvenFill; return;
-            case kSetRop2: s_.rop2 = int(r.U32(8)); return;
-            case kSetTextAlign: s_.textAlign = r.U32(8); return;
-            case kSetTextColor: s_.textColor = ColorRef(r.U32(8)); return;
-            case kSetBkColor: s_.bkColor = ColorRef(r.U32(8)); return;
-            case kSetArcDirection: s_.clockwise = r.U32(8) == 2; return;
-            case kSetMiterLimit: s_.miterLimit = std::max<double>(1, r.U32(8)); return;
+            case kSetWindowExtEx:
+                s_.windowExt = QSizeF(r.I32(8), r.I32(12));
+                return;
+            case kSetWindowOrgEx:
+                s_.windowOrg = r.Point32(8);
+                return;
+            case kSetViewportExtEx:
+                s_.viewportExt = QSizeF(r.I32(8), r.I32(12));
+                return;
+            case kSetViewportOrgEx:
+                s_.viewportOrg = r.Point32(8);
+                return;
+            case kScaleViewportExtEx:
+                return ScaleExtent(s_.viewportExt, r);
+            case kScaleWindowExtEx:
+                return ScaleExtent(s_.windowExt, r);
+            case kSetMapMode:
+                s_.mapMode = int(r.U32(8));
+                return;
+            case kSetBkMode:
+                s_.opaqueBk = r.U32(8) == 2;
+                return;
+            case kSetPolyFillMode:
+                s_.fillRule = r.U32(8) == 2 ? Qt::WindingFill : Qt::OddEvenFill;
+                return;
+            case kSetRop2:
+                s_.rop2 = int(r.U32(8));
+                return;
+            case kSetTextAlign:
+                s_.textAlign = r.U32(8);
+                return;
+            case kSetTextColor:
+                s_.textColor = ColorRef(r.U32(8));
+                return;
+            case kSetBkColor:
+                s_.bkColor = ColorRef(r.U32(8));
+                return;
+            case kSetArcDirection:
+                s_.clockwise = r.U32(8) == 2;
+                return;
+            case kSetMiterLimit:
+                s_.miterLimit = std::max<double>(1, r.U32(8));
+                return;
             case kMoveToEx:
                 s_.position = r.Point32(8);
                 if (inPath_) path_.moveTo(s_.position);
@@ -994,25 +1201,48 @@ private:
                     clipDirty_ = true;
                 }
                 return;
-            case kExcludeClipRect: return Combine(DeviceRect(r.Box(8)), 4);
-            case kIntersectClipRect: return Combine(DeviceRect(r.Box(8)), 1);
-            case kExtSelectClipRgn: return ExtSelectClipRgn(r);
-            case kSaveDc: return SaveDc();
-            case kRestoreDc: return RestoreDc(r.I32(8));
+            case kExcludeClipRect:
+                return Combine(DeviceRect(r.Box(8)), 4);
+            case kIntersectClipRect:
+                return Combine(DeviceRect(r.Box(8)), 1);
+            case kExtSelectClipRgn:
+                return ExtSelectClipRgn(r);
+            case kSaveDc:
+                return SaveDc();
+            case kRestoreDc:
+                return RestoreDc(r.I32(8));
             case kSetWorldTransform:
-                s_.world = QTransform(r.F32(8), r.F32(12), r.F32(16), r.F32(20), r.F32(24), r.F32(28));
+                s_.world =
+                    QTransform(r.F32(8), r.F32(12), r.F32(16), r.F32(20), r.F32(24), r.F32(28));
                 return;
-            case kModifyWorldTransform: return ModifyWorldTransform(r);
-            case kSelectObject: return SelectObject(r.U32(8));
-            case kDeleteObject: objects_.remove(r.U32(8)); return;
-            case kCreatePen: return CreatePen(r);
-            case kExtCreatePen: return ExtCreatePen(r);
-            case kCreateBrushIndirect: return CreateBrush(r);
-            case kCreateDibPatternBrushPt: return CreatePatternBrush(r, false);
-            case kCreateMonoBrush: return CreatePatternBrush(r, true);
-            case kExtCreateFontIndirectW: return CreateFont(r);
-            case kRectangle: case kEllipse: case kRoundRect: return Shape(type, r);
-            case kArc: case kChord: case kPie: case kArcTo: return ArcRecord(type, r);
+            case kModifyWorldTransform:
+                return ModifyWorldTransform(r);
+            case kSelectObject:
+                return SelectObject(r.U32(8));
+            case kDeleteObject:
+                objects_.remove(r.U32(8));
+                return;
+            case kCreatePen:
+                return CreatePen(r);
+            case kExtCreatePen:
+                return ExtCreatePen(r);
+            case kCreateBrushIndirect:
+                return CreateBrush(r);
+            case kCreateDibPatternBrushPt:
+                return CreatePatternBrush(r, false);
+            case kCreateMonoBrush:
+                return CreatePatternBrush(r, true);
+            case kExtCreateFontIndirectW:
+                return CreateFont(r);
+            case kRectangle:
+            case kEllipse:
+            case kRoundRect:
+                return Shape(type, r);
+            case kArc:
+            case kChord:
+            case kPie:
+            case kArcTo:
+                return ArcRecord(type, r);
             case kAngleArc: {
                 const QPointF c = r.Point32(8);
                 const double radius = r.U32(16), start = r.F32(20), sweep = r.F32(24);
@@ -1024,15 +1254,37 @@ private:
                 if (inPath_) return AppendToFigure(path);
                 return Stroke(path);
             }
-            case kBeginPath: inPath_ = true; path_ = QPainterPath(); return;
-            case kEndPath: inPath_ = false; return;
-            case kAbortPath: inPath_ = false; path_ = QPainterPath(); return;
-            case kCloseFigure: if (inPath_) path_.closeSubpath(); return;
-            case kFillPath: Fill(path_); path_ = QPainterPath(); return;
-            case kStrokePath: Stroke(path_); path_ = QPainterPath(); return;
-            case kStrokeAndFillPath: Fill(path_); Stroke(path_); path_ = QPainterPath(); return;
-            case kSelectClipPath: return SelectClipPath(r);
-            case kFillRgn: case kPaintRgn: {
+            case kBeginPath:
+                inPath_ = true;
+                path_ = QPainterPath();
+                return;
+            case kEndPath:
+                inPath_ = false;
+                return;
+            case kAbortPath:
+                inPath_ = false;
+                path_ = QPainterPath();
+                return;
+            case kCloseFigure:
+                if (inPath_) path_.closeSubpath();
+                return;
+            case kFillPath:
+                Fill(path_);
+                path_ = QPainterPath();
+                return;
+            case kStrokePath:
+                Stroke(path_);
+                path_ = QPainterPath();
+                return;
+            case kStrokeAndFillPath:
+                Fill(path_);
+                Stroke(path_);
+                path_ = QPainterPath();
+                return;
+            case kSelectClipPath:
+                return SelectClipPath(r);
+            case kFillRgn:
+            case kPaintRgn: {
                 const QPainterPath region = Region(r, type == kFillRgn ? 32 : 28);
                 Apply();
                 p_.setTransform(out_);
@@ -1046,14 +1298,23 @@ private:
                 }
                 return;
             }
-            case kBitBlt: case kStretchBlt: case kAlphaBlend: case kTransparentBlt:
+            case kBitBlt:
+            case kStretchBlt:
+            case kAlphaBlend:
+            case kTransparentBlt:
                 return BitBlt(type, r);
-            case kStretchDiBits: return StretchDiBits(r);
-            case kSetDiBitsToDevice: return SetDiBitsToDevice(r);
-            case kExtTextOutW: return ExtTextOut(r, true);
-            case kExtTextOutA: return ExtTextOut(r, false);
-            case kGradientFill: return GradientFill(r);
-            default: return;  // comments (EMF+ included), palettes and the rest
+            case kStretchDiBits:
+                return StretchDiBits(r);
+            case kSetDiBitsToDevice:
+                return SetDiBitsToDevice(r);
+            case kExtTextOutW:
+                return ExtTextOut(r, true);
+            case kExtTextOutA:
+                return ExtTextOut(r, false);
+            case kGradientFill:
+                return GradientFill(r);
+            default:
+                return;  // comments (EMF+ included), palettes and the rest
         }
     }
 
@@ -1081,7 +1342,8 @@ std::optional<EmfHeader> ReadEmfHeader(QByteArrayView data) {
     if (!LooksLikeEmf(data)) return std::nullopt;
     const Reader r(data.first(std::min<qsizetype>(data.size(), 108)));
     auto inclusive = [](const QRectF& box) {
-        return QRect(QPoint(int(box.left()), int(box.top())), QPoint(int(box.right()), int(box.bottom())));
+        return QRect(QPoint(int(box.left()), int(box.top())),
+                     QPoint(int(box.right()), int(box.bottom())));
     };
     EmfHeader h;
     h.bounds = inclusive(r.Box(8));
@@ -1097,7 +1359,8 @@ std::optional<EmfHeader> ReadEmfHeader(QByteArrayView data) {
 QSize EmfNaturalSize(const EmfHeader& h) {
     QSizeF size(h.frame.width() * 96.0 / 2540.0, h.frame.height() * 96.0 / 2540.0);
     if (size.width() < 1 || size.height() < 1) size = QSizeF(h.bounds.size());
-    return QSize(std::clamp(qRound(size.width()), 1, 16384), std::clamp(qRound(size.height()), 1, 16384));
+    return QSize(std::clamp(qRound(size.width()), 1, 16384),
+                 std::clamp(qRound(size.height()), 1, 16384));
 }
 
 QImage RenderEmf(QByteArrayView data, QSize size) {

@@ -1,0 +1,325 @@
+// The metafile player: records it must get right, public sample files, and
+// damaged files that must neither crash nor hang.
+#include "platform/EmfPlayer.h"
+#include "platform/PictureLoader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QtEndian>
+
+namespace {
+
+// Builds a metafile: a 100 x 100 pixel frame on a reference device of 4 pixels
+// per millimetre, so that one device pixel is one pixel of a 100 x 100 rendering.
+class Emf {
+  public:
+    Emf& Rec(uint32_t type, std::initializer_list<int32_t> values, QByteArray tail = {}) {
+        QByteArray r;
+        Put(r, int32_t(type));
+        Put(r, 0);
+        for (int32_t v : values) Put(r, v);
+        r += tail;
+        while (r.size() % 4) r += '\0';
+        qToLittleEndian<int32_t>(int32_t(r.size()), r.data() + 4);
+        body_ += r;
+        ++count_;
+        return *this;
+    }
+    QByteArray Bytes() {
+        Rec(14, {0, 16, 20});
+        QByteArray h;
+        Put(h, 1), Put(h, 108);
+        for (int v : {0, 0, 99, 99, 0, 0, 2500, 2500}) Put(h, v);
+        h += " EMF";
+        Put(h, 0x10000), Put(h, 108 + body_.size()), Put(h, count_ + 1);
+        Put(h, 16), Put(h, 0), Put(h, 0), Put(h, 0);  // handles, description, palette
+        for (int v : {1000, 1000, 250, 250, 0, 0, 0, 250000, 250000}) Put(h, v);
+        return h + body_;
+    }
+
+  private:
+    static void Put(QByteArray& b, int32_t v) {
+        char raw[4];
+        qToLittleEndian(v, raw);
+        b.append(raw, 4);
+    }
+    QByteArray body_;
+    int count_ = 0;
+};
+
+int32_t F(float f) {
+    int32_t bits;
+    std::memcpy(&bits, &f, 4);
+    return bits;
+}
+
+constexpr uint32_t kRed = 0x0000FF, kBlue = 0xFF0000, kGreen = 0x00FF00;
+
+void SolidBrush(Emf& e, int handle, uint32_t color) {
+    e.Rec(39, {handle, 0, int32_t(color), 0}).Rec(37, {handle});
+}
+void NoPen(Emf& e) {
+    e.Rec(37, {int32_t(0x80000008u)});
+}
+
+QImage Render(Emf& e) {
+    return RenderEmf(e.Bytes(), QSize(100, 100));
+}
+
+bool Near(QRgb a, QRgb b, int tolerance = 40) {
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+const QRgb kWhite = qRgb(255, 255, 255);
+
+// A bottom-up 8-bit DIB header and palette.
+QByteArray Bmi8(int w, int h, uint32_t compression, QVector<QRgb> palette) {
+    QByteArray info(40, '\0');
+    qToLittleEndian<uint32_t>(40, info.data());
+    qToLittleEndian<int32_t>(w, info.data() + 4);
+    qToLittleEndian<int32_t>(h, info.data() + 8);
+    qToLittleEndian<uint16_t>(1, info.data() + 12);
+    qToLittleEndian<uint16_t>(8, info.data() + 14);
+    qToLittleEndian<uint32_t>(compression, info.data() + 16);
+    qToLittleEndian<uint32_t>(palette.size(), info.data() + 32);
+    for (QRgb c : palette) {
+        const char entry[4] = {char(qBlue(c)), char(qGreen(c)), char(qRed(c)), 0};
+        info.append(entry, 4);
+    }
+    return info;
+}
+
+// StretchDIBits of a DIB over the whole picture.
+void StretchDib(Emf& e, const QByteArray& bmi, const QByteArray& bits, int w, int h, uint32_t rop) {
+    const int fixed = 80;
+    e.Rec(81,
+          {0, 0, 99, 99, 0, 0, 0, 0, w, h, fixed, int32_t(bmi.size()), fixed + int32_t(bmi.size()),
+           int32_t(bits.size()), 0, int32_t(rop), 100, 100},
+          bmi + bits);
+}
+
+QStringList PublicSamples() {
+    const QDir dir(qEnvironmentVariable("KADRELO_SHARED") + QStringLiteral("/emf-public"));
+    QStringList files;
+    for (const QString& name : dir.entryList({"*.emf"}, QDir::Files, QDir::Name))
+        files << dir.filePath(name);
+    return files;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class EmfTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void headerAndNaturalSize();
+    void restoreDcRestoresTheTransform();
+    void openFiguresStayOpen();
+    void clipRectanglesAndPaths();
+    void mappingModesAndPenWidths();
+    void shiftJisTextIsDrawn();
+    void runLengthBitmapIsDrawn();
+    void maskPairKeepsTheBackground();
+    void gradientRunsLeftToRight();
+    void publicSamplesDraw();
+    void damagedFilesNeitherCrashNorHang();
+};
+
+void EmfTest::headerAndNaturalSize() {
+    Emf e;
+    const QByteArray bytes = e.Bytes();
+    const auto header = ReadEmfHeader(bytes);
+    QVERIFY(header);
+    QCOMPARE(header->device, QSize(1000, 1000));
+    QCOMPARE(EmfNaturalSize(*header), QSize(95, 95));  // 25 mm (inclusive) at 96 dots per inch
+    const Picture p = LoadPictureFromData(bytes);
+    QCOMPARE(p.naturalSize, QSize(95, 95));
+    QCOMPARE(LoadPictureFromData(bytes, QSize(300, 200)).image.size(), QSize(300, 200));
+}
+
+void EmfTest::restoreDcRestoresTheTransform() {
+    Emf e;
+    e.Rec(33, {});                              // SaveDC
+    e.Rec(35, {F(2), 0, 0, F(2), F(0), F(0)});  // world: twice as large
+    SolidBrush(e, 1, kBlue);
+    e.Rec(34, {-1});  // RestoreDC: the brush goes too
+    SolidBrush(e, 2, kRed);
+    NoPen(e);
+    e.Rec(43, {0, 0, 50, 50});  // Rectangle
+    const QImage img = Render(e);
+    QVERIFY(Near(img.pixel(25, 25), qRgb(255, 0, 0)));
+    QCOMPARE(img.pixel(75, 75), kWhite);
+}
+
+void EmfTest::openFiguresStayOpen() {
+    Emf e;
+    e.Rec(95, {1, 0, 0, 0, 0, 0x10000, 4, 0, 0, 0, 0});  // geometric black pen, 4 wide
+    e.Rec(37, {1});
+    e.Rec(37, {int32_t(0x80000005u)});  // null brush
+    e.Rec(59, {});                      // BeginPath
+    e.Rec(27, {10, 10});
+    e.Rec(6, {0, 0, 0, 0, 2, 90, 10, 90, 90});  // PolylineTo
+    e.Rec(60, {});
+    e.Rec(64, {0, 0, 0, 0});  // StrokePath
+    const QImage img = Render(e);
+    QVERIFY(qGray(img.pixel(50, 10)) < 100);
+    QVERIFY(qGray(img.pixel(90, 50)) < 100);
+    QCOMPARE(img.pixel(50, 50), kWhite);  // no closing diagonal
+}
+
+void EmfTest::clipRectanglesAndPaths() {
+    Emf e;
+    SolidBrush(e, 1, kBlue);
+    NoPen(e);
+    e.Rec(30, {0, 0, 50, 100});  // IntersectClipRect
+    e.Rec(29, {0, 0, 50, 20});   // ExcludeClipRect
+    e.Rec(43, {0, 0, 100, 100});
+    const QImage img = Render(e);
+    QVERIFY(Near(img.pixel(25, 50), qRgb(0, 0, 255)));
+    QCOMPARE(img.pixel(75, 50), kWhite);
+    QCOMPARE(img.pixel(25, 10), kWhite);
+}
+
+void EmfTest::mappingModesAndPenWidths() {
+    // Anisotropic: logical 0..1000 across, 0..100 down, onto 100 x 100 pixels.
+    Emf e;
+    e.Rec(17, {8});
+    e.Rec(9, {1000, 100});  // window extent
+    e.Rec(11, {100, 100});  // viewport extent
+    SolidBrush(e, 1, kGreen);
+    NoPen(e);
+    e.Rec(43, {500, 0, 1000, 50});
+    const QImage img = Render(e);
+    QVERIFY(Near(img.pixel(75, 25), qRgb(0, 255, 0)));
+    QCOMPARE(img.pixel(25, 25), kWhite);
+    QCOMPARE(img.pixel(75, 75), kWhite);
+}
+
+void EmfTest::shiftJisTextIsDrawn() {
+    Emf e;
+    QByteArray font(92, '\0');
+    qToLittleEndian<int32_t>(-40, font.data());  // 40 units high
+    qToLittleEndian<int32_t>(400, font.data() + 16);
+    font[23] = char(128);  // SHIFTJIS_CHARSET
+    const char16_t face[] = u"ＭＳ ゴシック";
+    for (int i = 0; face[i]; ++i) qToLittleEndian<uint16_t>(face[i], font.data() + 28 + 2 * i);
+    e.Rec(82, {1}, font);
+    e.Rec(37, {1});
+    e.Rec(18, {1});                                // transparent background
+    const QByteArray text("\x82\xa0\x82\xa2", 4);  // あい
+    e.Rec(83, {0, 0, 99, 99, 1, 0, 0, 10, 10, 4, 76, 0, 0, 0, 0, 0, 0}, text);
+    const QImage img = Render(e);
+    int dark = 0;
+    for (int y = 10; y < 60; ++y)
+        for (int x = 10; x < 95; ++x) dark += qGray(img.pixel(x, y)) < 128;
+    QVERIFY2(dark > 100, qPrintable(QString::number(dark)));
+    QCOMPARE(img.pixel(50, 90), kWhite);
+}
+
+void EmfTest::runLengthBitmapIsDrawn() {
+    // 4 x 4, RLE8: every row four pixels of colour 1, then the end.
+    QByteArray rle;
+    for (int row = 0; row < 4; ++row) rle += QByteArray::fromHex("0401 0000");
+    rle += QByteArray::fromHex("0001");
+    Emf e;
+    StretchDib(e, Bmi8(4, 4, 1, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), rle, 4, 4, 0x00CC0020);
+    const QImage img = Render(e);
+    QVERIFY(Near(img.pixel(50, 50), qRgb(255, 0, 0)));
+    QVERIFY(Near(img.pixel(5, 95), qRgb(255, 0, 0)));
+}
+
+void EmfTest::maskPairKeepsTheBackground() {
+    // Green background; a mask (white outside, black inside the left half) with
+    // SRCAND, then the picture (black outside, red inside) with SRCPAINT.
+    Emf e;
+    SolidBrush(e, 1, kGreen);
+    NoPen(e);
+    e.Rec(43, {0, 0, 100, 100});
+    const QByteArray mask = QByteArray::fromHex("00010101 00010101");   // rows: B W W W
+    const QByteArray color = QByteArray::fromHex("01000000 01000000");  // rows: R K K K
+    StretchDib(e, Bmi8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 255, 255)}), mask, 4, 2, 0x008800C6);
+    StretchDib(e, Bmi8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), color, 4, 2, 0x00EE0086);
+    const QImage img = Render(e);
+    QVERIFY(Near(img.pixel(10, 50), qRgb(255, 0, 0)));
+    QVERIFY(Near(img.pixel(80, 50), qRgb(0, 255, 0)));
+}
+
+void EmfTest::gradientRunsLeftToRight() {
+    Emf e;
+    // Two vertices (x, y, red, green, blue, alpha as 16-bit) and one rectangle.
+    QByteArray tail;
+    auto vertex = [&](int x, int y, int r, int g, int b) {
+        char raw[16];
+        qToLittleEndian<int32_t>(x, raw);
+        qToLittleEndian<int32_t>(y, raw + 4);
+        qToLittleEndian<uint16_t>(r, raw + 8);
+        qToLittleEndian<uint16_t>(g, raw + 10);
+        qToLittleEndian<uint16_t>(b, raw + 12);
+        qToLittleEndian<uint16_t>(0, raw + 14);
+        tail.append(raw, 16);
+    };
+    vertex(0, 0, 0xFF00, 0, 0);
+    vertex(100, 100, 0, 0, 0xFF00);
+    tail += QByteArray::fromHex("00000000 01000000");
+    e.Rec(118, {0, 0, 99, 99, 2, 1, 0}, tail);
+    const QImage img = Render(e);
+    QVERIFY(Near(img.pixel(2, 50), qRgb(255, 0, 0), 20));
+    QVERIFY(Near(img.pixel(97, 50), qRgb(0, 0, 255), 20));
+    QVERIFY(Near(img.pixel(50, 50), qRgb(128, 0, 128), 20));
+}
+
+void EmfTest::publicSamplesDraw() {
+    const QStringList files = PublicSamples();
+    if (files.isEmpty()) QSKIP("the public sample files are not beside the project");
+    for (const QString& path : files) {
+        const Picture p = LoadPicture(path);
+        QVERIFY2(!p.isNull(), qPrintable(path));
+        int painted = 0;
+        const QImage small = p.image.scaled(50, 50);
+        for (int y = 0; y < 50; ++y)
+            for (int x = 0; x < 50; ++x) painted += small.pixel(x, y) != kWhite;
+        QVERIFY2(painted > 25, qPrintable(path));
+    }
+}
+
+void EmfTest::damagedFilesNeitherCrashNorHang() {
+    QList<QByteArray> originals;
+    for (const QString& path : PublicSamples())
+        if (QFileInfo(path).size() < 200000) originals << ReadAll(path);
+    Emf e;
+    SolidBrush(e, 1, kRed);
+    e.Rec(43, {0, 0, 50, 50});
+    originals << e.Bytes();
+    QRandomGenerator rng(1234);
+    for (const QByteArray& good : originals) {
+        const QSize size(120, 90);
+        for (int cut : {0, 8, 50, 107, 108, 116, int(good.size() / 2), int(good.size() - 3)})
+            RenderEmf(good.left(cut), size);
+        // Record sizes that lie: zero, huge, odd, past the end.
+        for (uint32_t lie : {0u, 4u, 7u, 0x7FFFFFFFu, 0xFFFFFFF0u, uint32_t(good.size())}) {
+            QByteArray bad = good;
+            qToLittleEndian<uint32_t>(lie, bad.data() + 108 + 4);
+            RenderEmf(bad, size);
+        }
+        for (int round = 0; round < 20; ++round) {
+            QByteArray bad = good;
+            for (int flips = 0; flips < 16; ++flips)
+                bad[108 + rng.bounded(int(bad.size() - 108))] = char(rng.bounded(256));
+            RenderEmf(bad, size);
+        }
+    }
+    QByteArray zeroDevice = e.Bytes();
+    qToLittleEndian<int32_t>(0, zeroDevice.data() + 72);
+    QVERIFY(RenderEmf(zeroDevice, QSize(10, 10)).isNull());
+}
+
+QTEST_MAIN(EmfTest)
+#include "tst_emf.moc"
