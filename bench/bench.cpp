@@ -4,10 +4,12 @@
 //   loader   - a 24-megapixel JPEG loaded for a 1280 x 853 display
 //   store    - the four store operations on 32767 records
 //   player   - four 24-megapixel panels played at 100, 500 and 2000 ms
+//   emf DIR.. - each metafile rendered at its natural size (median of 7)
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "dialogs/ProcessList.h"
 #include "model/ProcessStore.h"
+#include "platform/EmfPlayer.h"
 #include "platform/ImageControl.h"
 #include "platform/PictureLoader.h"
 #include "player/Player.h"
@@ -264,6 +266,31 @@ void Player(const QString& dir) {
     }
 }
 
+// ---- metafiles ---------------------------------------------------------------
+
+void Metafiles(const QStringList& dirs) {
+    QList<double> all;
+    for (const QString& dir : dirs) {
+        for (const QFileInfo& file : QDir(dir).entryInfoList({"*.emf"}, QDir::Files, QDir::Name)) {
+            QFile f(file.filePath());
+            f.open(QIODevice::ReadOnly);
+            const QByteArray data = f.readAll();
+            const auto header = ReadEmfHeader(data);
+            if (!header) continue;
+            QList<double> runs;
+            for (int i = 0; i < 7; ++i) {
+                const double t = NowMs();
+                RenderEmf(data, EmfNaturalSize(*header));
+                runs << NowMs() - t;
+            }
+            all << Median(runs);
+            Line(qPrintable(file.fileName()), Median(runs), "ms");
+        }
+    }
+    Line("median over the files", Median(all), "ms");
+    Line("slowest file", Percentile(all, 1.0), "ms");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -281,8 +308,10 @@ int main(int argc, char** argv) {
         Store(dir);
     else if (mode == "player")
         Player(dir);
+    else if (mode == "emf")
+        Metafiles(app.arguments().mid(2));
     else {
-        std::fprintf(stderr, "usage: kadrelo-bench startup|loader|store|player\n");
+        std::fprintf(stderr, "usage: kadrelo-bench startup|loader|store|player|emf DIR...\n");
         return 2;
     }
     return 0;
