@@ -209,6 +209,9 @@ QImage DecodeDibBits(const DibHeader& h, QByteArrayView bits) {
     const bool plain =
         h.compression == kRgb || h.compression == kBitfields || h.compression == kAlphaBitfields;
     if (!rle && !plain) return {};
+    // Even run-length data cannot describe more than a few hundred pixels a
+    // byte: a header claiming far more than its data lies.
+    if (qint64(h.width) * h.height > 256 * (bits.size() + 1024)) return {};
     const bool useAlpha = h.masks[3] != 0;
     QImage image(h.width, h.height, useAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull()) return {};

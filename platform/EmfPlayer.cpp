@@ -725,7 +725,7 @@ class Player {
 
     QFont MakeFont(double pixelHeight) const {
         QFont font(s_.font.face.isEmpty() ? QStringLiteral("ＭＳ ゴシック") : s_.font.face);
-        font.setPixelSize(std::max(1, qRound(pixelHeight)));
+        font.setPixelSize(qRound(std::clamp(pixelHeight, 1.0, 4096.0)));
         font.setWeight(
             QFont::Weight(std::clamp(s_.font.weight == 0 ? 400 : s_.font.weight, 100, 900)));
         font.setItalic(s_.font.italic);
@@ -811,7 +811,8 @@ class Player {
         QFont font = MakeFont(height);
         if (s_.font.height > 0) {  // cell height: the em is a little smaller
             const QFontMetricsF m(font);
-            font.setPixelSize(std::max(1, qRound(height * height / std::max(1.0, m.height()))));
+            font.setPixelSize(
+                qRound(std::clamp(height * height / std::max(1.0, m.height()), 1.0, 4096.0)));
         }
         const QFontMetricsF metrics(font);
         QVector<double> advances;
@@ -1012,13 +1013,15 @@ class Player {
         }
         const qint64 at = 36 + qint64(nVer) * 16;
         Apply();
+        // Finer shading for few triangles; many small ones are shaded flat.
+        const int depth = nTri <= 64 ? 4 : nTri <= 1024 ? 2 : 0;
         for (uint32_t i = 0; i < nTri; ++i) {
             if (mode == 2) {
                 if (!r.Has(at + i * 12, 12)) return;
                 const uint32_t a = r.U32(at + i * 12), b = r.U32(at + i * 12 + 4),
                                c = r.U32(at + i * 12 + 8);
                 if (a >= nVer || b >= nVer || c >= nVer) continue;
-                ShadeTriangle(v[a], v[b], v[c], 4);
+                ShadeTriangle(v[a], v[b], v[c], depth);
             } else {
                 if (!r.Has(at + i * 8, 8)) return;
                 const uint32_t a = r.U32(at + i * 8), b = r.U32(at + i * 8 + 4);
@@ -1341,9 +1344,9 @@ bool LooksLikeEmf(QByteArrayView d) {
 std::optional<EmfHeader> ReadEmfHeader(QByteArrayView data) {
     if (!LooksLikeEmf(data)) return std::nullopt;
     const Reader r(data.first(std::min<qsizetype>(data.size(), 108)));
+    // Inclusive rectangles: both edges belong to the picture.
     auto inclusive = [](const QRectF& box) {
-        return QRect(QPoint(int(box.left()), int(box.top())),
-                     QPoint(int(box.right()), int(box.bottom())));
+        return QRectF(box.topLeft(), QSizeF(box.width() + 1, box.height() + 1));
     };
     EmfHeader h;
     h.bounds = inclusive(r.Box(8));

@@ -6,14 +6,15 @@
 
 #include <QByteArrayView>
 #include <QImage>
-#include <QRect>
+#include <QRectF>
+#include <QSize>
 #include <optional>
 
 struct EmfHeader {
-    QRect bounds;      // device units, inclusive
-    QRect frame;       // 0.01 mm, inclusive
-    QSize device;      // reference device, pixels
-    QSize millimeters; // reference device, millimetres
+    QRectF bounds;      // device units (the inclusive rectangle's full extent)
+    QRectF frame;       // 0.01 mm, likewise
+    QSize device;       // reference device, pixels
+    QSize millimeters;  // reference device, millimetres
 };
 
 bool LooksLikeEmf(QByteArrayView data);

@@ -24,7 +24,6 @@ bool IsIcon(const QByteArray& d) {
                               StartsWith(d, QByteArrayView("\0\0\2\0", 4)));
 }
 
-
 // ---- BMP -----------------------------------------------------------------
 
 QImage DecodeBmp(const QByteArray& data) {

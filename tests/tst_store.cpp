@@ -112,6 +112,7 @@ class StoreTest : public QObject {
     void failedWritesLeaveFileAsItWas();
     void failedDeleteKeepsOldFile_data();
     void failedDeleteKeepsOldFile();
+    void replacedFileIsNeverClobbered();
     void findOpensFirstMatch();
     void directoryInPlaceOfFile();
 
@@ -393,6 +394,19 @@ void StoreTest::failedDeleteKeepsOldFile() {
     QCOMPARE(result.reason, DescribeFileError(error));
     QCOMPARE(ReadBytes(path_), original);
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"Process.dat"});
+}
+
+void StoreTest::replacedFileIsNeverClobbered() {
+    const ProcessStore store(path_);
+    store.SaveProcess(Record("a"), NeverAsked);
+    // Another program puts something else in its place between two operations.
+    const QByteArray foreign("PK\3\4 an archive, not a store", 30);
+    WriteBytes(path_, foreign);
+    QVERIFY(!store.DeleteProcess("a").ok);
+    QVERIFY(!store.SaveProcess(Record("b"), NeverAsked).ok);
+    QString error;
+    QVERIFY(!store.FindProcessByName("a", &error));
+    QCOMPARE(ReadBytes(path_), foreign);
 }
 
 void StoreTest::findOpensFirstMatch() {

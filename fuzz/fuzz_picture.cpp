@@ -1,0 +1,21 @@
+// The picture loader over arbitrary bytes: format sniffing, the BMP and ICO
+// decoders, EXIF orientation and the JPEG path, at the own size and a display size.
+#include "platform/PictureLoader.h"
+
+#include <QGuiApplication>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QGuiApplication(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const Picture own = LoadPictureFromData(bytes);
+    if (!own.isNull() && own.image.size().isEmpty()) __builtin_trap();
+    const Picture shown = LoadPictureFromData(bytes, QSize(37, 23));
+    if (!shown.isNull() && shown.image.size() != QSize(37, 23)) __builtin_trap();
+    return 0;
+}
