@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "platform/FileOps.h"
+#include "platform/FontNames.h"
 
 #include <QApplication>
 #include <QFont>
@@ -12,10 +13,8 @@ void SetUpApplication(QApplication& app) {
     QApplication::setApplicationName(QStringLiteral("Kadrelo"));
     QApplication::setApplicationVersion(QStringLiteral(KADRELO_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Kadrelo"));
-    const QString family = QStringLiteral("ＭＳ ゴシック");
-    QFont::insertSubstitutions(family, {QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック"),
-                                        QStringLiteral("Noto Sans CJK JP")});
-    QFont font(family);
+    InstallFontSubstitutions();
+    QFont font(QStringLiteral("ＭＳ ゴシック"));
     font.setPointSize(9);
     QApplication::setFont(font);
 

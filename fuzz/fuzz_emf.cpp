@@ -1,12 +1,15 @@
 // The metafile player over arbitrary bytes behind a valid header.
 #include "platform/EmfPlayer.h"
 
+#include "platform/FontNames.h"
+
 #include <QGuiApplication>
 #include <cstdint>
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     new QGuiApplication(*argc, *argv);
+    InstallFontSubstitutions();
     return 0;
 }
 

@@ -2,12 +2,15 @@
 // decoders, EXIF orientation and the JPEG path, at the own size and a display size.
 #include "platform/PictureLoader.h"
 
+#include "platform/FontNames.h"
+
 #include <QGuiApplication>
 #include <cstdint>
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     new QGuiApplication(*argc, *argv);
+    InstallFontSubstitutions();
     return 0;
 }
 

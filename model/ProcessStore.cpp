@@ -135,17 +135,23 @@ void SyncDirectoryOf(const QString& path) {
     if (fd.get() >= 0) Files().FSync(fd.get());
 }
 
-// Writes contents to a new file beside path and renames it over path, so that
-// path holds either its old contents or the new ones, never a mix.
-StoreResult WriteBesideAndRename(const QString& path, const QByteArray& contents, mode_t mode) {
+// Writes the pieces, one after another, to a new file beside path and renames it
+// over path, so that path holds either its old contents or the new ones, never a mix.
+StoreResult WriteBesideAndRename(const QString& path, const QList<QByteArrayView>& pieces,
+                                 mode_t mode) {
     static int serial = 0;
     const QByteArray target = path.toLocal8Bit();
     const QByteArray temp =
         target + ".tmp-" + QByteArray::number(getpid()) + "-" + QByteArray::number(++serial);
     Fd fd(Files().Open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL, mode));
     if (fd.get() < 0) return ErrnoFailure();
-    const bool written = WriteAll(fd.get(), contents.constData(), contents.size(), 0) &&
-                         Files().FSync(fd.get()) == 0 && fd.Close();
+    bool written = true;
+    qint64 offset = 0;
+    for (QByteArrayView piece : pieces) {
+        written = written && WriteAll(fd.get(), piece.data(), piece.size(), offset);
+        offset += piece.size();
+    }
+    written = written && Files().FSync(fd.get()) == 0 && fd.Close();
     if (!written || Files().Rename(temp.constData(), target.constData()) != 0) {
         const int error = errno;
         Files().Unlink(temp.constData());
@@ -257,11 +263,8 @@ std::optional<StoreFile> ProcessStore::Read(QString* error) const {
 }
 
 StoreResult ProcessStore::CreateWith(const QByteArray& record) const {
-    return WriteBesideAndRename(path_, MakeHeader(NewMagic(), 1) + record, 0644);
-}
-
-StoreResult ProcessStore::ReplaceWith(const QByteArray& contents, mode_t mode) const {
-    return WriteBesideAndRename(path_, contents, mode);
+    const QByteArray header = MakeHeader(NewMagic(), 1);
+    return WriteBesideAndRename(path_, {header, record}, 0644);
 }
 
 StoreResult ProcessStore::SaveProcess(const ProcessRecord& record,
@@ -315,17 +318,27 @@ StoreResult ProcessStore::DeleteProcess(const QString& name) const {
     const int32_t count = file->RecordCount();
     if (count == 0) return Failure(QStringLiteral("削除するプロセスがありません"));
 
-    QByteArray kept;
-    int16_t keptCount = 0;
+    // The kept records are written as they are, byte for byte, straight from
+    // what was read: runs of neighbours go out in one piece.
+    const QString wanted = TrimFixed(name);
+    QList<QByteArrayView> pieces;
+    int16_t kept = 0;
     for (int32_t i = 0; i < count; ++i) {
-        if (NamesMatch(file->NameAt(i), TrimFixed(name))) continue;
-        kept += file->RawRecord(i);
-        ++keptCount;
+        if (NamesMatch(file->NameAt(i), wanted)) continue;
+        const QByteArrayView record = file->RawRecord(i);
+        if (!pieces.isEmpty() && pieces.last().data() + pieces.last().size() == record.data())
+            pieces.last() =
+                QByteArrayView(pieces.last().data(), pieces.last().size() + kRecordSize);
+        else
+            pieces << record;
+        ++kept;
     }
+    const QByteArray header = MakeHeader(file->RawMagic(), kept);
+    pieces.prepend(header);
     struct stat info {};
     const mode_t mode =
         Files().Stat(path_.toLocal8Bit().constData(), &info) == 0 ? info.st_mode & 07777 : 0644;
-    return ReplaceWith(MakeHeader(file->RawMagic(), keptCount) + kept, mode);
+    return WriteBesideAndRename(path_, pieces, mode);
 }
 
 std::optional<ProcessRecord> ProcessStore::FindProcessByName(const QString& name,

@@ -74,7 +74,6 @@ class ProcessStore {
 
   private:
     StoreResult CreateWith(const QByteArray& record) const;
-    StoreResult ReplaceWith(const QByteArray& contents, mode_t mode) const;
 
     QString path_;
 };

@@ -3,6 +3,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace cp932 {
@@ -97,6 +98,11 @@ Encoded Encode(QStringView text) {
 }
 
 QString Decode(QByteArrayView bytes) {
+    // Plain ASCII (paths, Latin names, padding) is the same in code page 932.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) {
+            return uchar(c) < 0x80 && !IsSwappedControl(char16_t(uchar(c)));
+        }))
+        return QString::fromLatin1(bytes.data(), bytes.size());
     QString out;
     out.reserve(bytes.size());
     qsizetype runStart = 0;

@@ -1,6 +1,7 @@
 // The metafile player: records it must get right, public sample files, and
 // damaged files that must neither crash nor hang.
 #include "platform/EmfPlayer.h"
+#include "platform/FontNames.h"
 #include "platform/PictureLoader.h"
 
 #include <QDir>

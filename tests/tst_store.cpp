@@ -400,7 +400,7 @@ void StoreTest::replacedFileIsNeverClobbered() {
     const ProcessStore store(path_);
     store.SaveProcess(Record("a"), NeverAsked);
     // Another program puts something else in its place between two operations.
-    const QByteArray foreign("PK\3\4 an archive, not a store", 30);
+    const QByteArray foreign("PK\3\4 an archive, not a store");
     WriteBytes(path_, foreign);
     QVERIFY(!store.DeleteProcess("a").ok);
     QVERIFY(!store.SaveProcess(Record("b"), NeverAsked).ok);

@@ -1,5 +1,6 @@
 // kadrelo-picture IN OUT.png [WIDTHxHEIGHT]: loads IN with the program's own
 // picture loader (at the given display size, if any) and writes it as PNG.
+#include "platform/FontNames.h"
 #include "platform/PictureLoader.h"
 
 #include <QGuiApplication>
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
     // A command-line tool: it never needs a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    InstallFontSubstitutions();
     const QStringList args = app.arguments();
     if (args.size() < 3 || args.size() > 4) {
         std::fprintf(stderr, "usage: kadrelo-picture IN OUT.png [WIDTHxHEIGHT]\n");
