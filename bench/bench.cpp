@@ -26,15 +26,16 @@
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
+// Milliseconds on the monotonic clock, comparable between processes.
 double NowMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 double CpuMs() {

@@ -1,15 +1,11 @@
 // The metafile player over arbitrary bytes behind a valid header.
 #include "platform/EmfPlayer.h"
 
-#include "platform/FontNames.h"
-
-#include <QGuiApplication>
 #include <cstdint>
+#include "fuzz/FuzzGui.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QGuiApplication(*argc, *argv);
-    InstallFontSubstitutions();
+    StartOffscreenGui(argc, argv);
     return 0;
 }
 

@@ -2,15 +2,11 @@
 // decoders, EXIF orientation and the JPEG path, at the own size and a display size.
 #include "platform/PictureLoader.h"
 
-#include "platform/FontNames.h"
-
-#include <QGuiApplication>
 #include <cstdint>
+#include "fuzz/FuzzGui.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QGuiApplication(*argc, *argv);
-    InstallFontSubstitutions();
+    StartOffscreenGui(argc, argv);
     return 0;
 }
 

@@ -35,12 +35,6 @@ QStringList StoredPaths() {
     return paths;
 }
 
-QStringList Items(QListWidget* list) {
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
-    return items;
-}
-
 }  // namespace
 
 class EditorTest : public QObject {
@@ -270,13 +264,13 @@ void EditorTest::orderMovesPanelsDown() {
     const QStringList old = StoredPaths();
     frm_prono order(app.window.get());
     auto* list = order.findChild<QListWidget*>("List");
-    QCOMPARE(Items(list), old);
+    QCOMPARE(ListItems(list), old);
     QVERIFY(list->selectedItems().isEmpty());
     const auto buttons = order.findChildren<QPushButton*>("btnUpDown");
     list->setCurrentRow(0);
     for (int i = 0; i < 3; ++i) buttons[1]->click();
     QCOMPARE(StoredPaths(), (QStringList{old[1], old[2], old[3], old[0]}));
-    QCOMPARE(Items(list), StoredPaths());
+    QCOMPARE(ListItems(list), StoredPaths());
     QCOMPARE(list->currentRow(), 3);
     buttons[1]->click();  // already last: nothing moves, selection stays
     QCOMPARE(list->currentRow(), 3);

@@ -3,6 +3,7 @@
 #include "platform/EmfPlayer.h"
 #include "platform/FontNames.h"
 #include "platform/PictureLoader.h"
+#include "tests/support/Dibs.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,23 +77,6 @@ bool Near(QRgb a, QRgb b, int tolerance = 40) {
 }
 
 const QRgb kWhite = qRgb(255, 255, 255);
-
-// A bottom-up 8-bit DIB header and palette.
-QByteArray Bmi8(int w, int h, uint32_t compression, QVector<QRgb> palette) {
-    QByteArray info(40, '\0');
-    qToLittleEndian<uint32_t>(40, info.data());
-    qToLittleEndian<int32_t>(w, info.data() + 4);
-    qToLittleEndian<int32_t>(h, info.data() + 8);
-    qToLittleEndian<uint16_t>(1, info.data() + 12);
-    qToLittleEndian<uint16_t>(8, info.data() + 14);
-    qToLittleEndian<uint32_t>(compression, info.data() + 16);
-    qToLittleEndian<uint32_t>(palette.size(), info.data() + 32);
-    for (QRgb c : palette) {
-        const char entry[4] = {char(qBlue(c)), char(qGreen(c)), char(qRed(c)), 0};
-        info.append(entry, 4);
-    }
-    return info;
-}
 
 // StretchDIBits of a DIB over the whole picture.
 void StretchDib(Emf& e, const QByteArray& bmi, const QByteArray& bits, int w, int h, uint32_t rop) {
@@ -233,7 +217,7 @@ void EmfTest::runLengthBitmapIsDrawn() {
     for (int row = 0; row < 4; ++row) rle += QByteArray::fromHex("0401 0000");
     rle += QByteArray::fromHex("0001");
     Emf e;
-    StretchDib(e, Bmi8(4, 4, 1, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), rle, 4, 4, 0x00CC0020);
+    StretchDib(e, DibInfo8(4, 4, 1, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), rle, 4, 4, 0x00CC0020);
     const QImage img = Render(e);
     QVERIFY(Near(img.pixel(50, 50), qRgb(255, 0, 0)));
     QVERIFY(Near(img.pixel(5, 95), qRgb(255, 0, 0)));
@@ -248,8 +232,8 @@ void EmfTest::maskPairKeepsTheBackground() {
     e.Rec(43, {0, 0, 100, 100});
     const QByteArray mask = QByteArray::fromHex("00010101 00010101");   // rows: B W W W
     const QByteArray color = QByteArray::fromHex("01000000 01000000");  // rows: R K K K
-    StretchDib(e, Bmi8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 255, 255)}), mask, 4, 2, 0x008800C6);
-    StretchDib(e, Bmi8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), color, 4, 2, 0x00EE0086);
+    StretchDib(e, DibInfo8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 255, 255)}), mask, 4, 2, 0x008800C6);
+    StretchDib(e, DibInfo8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), color, 4, 2, 0x00EE0086);
     const QImage img = Render(e);
     QVERIFY(Near(img.pixel(10, 50), qRgb(255, 0, 0)));
     QVERIFY(Near(img.pixel(80, 50), qRgb(0, 255, 0)));

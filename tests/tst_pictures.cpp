@@ -1,6 +1,7 @@
 // The picture loader: format by content, damaged files, icons, orientation,
 // very large pictures and decoding at the display size.
 #include "platform/PictureLoader.h"
+#include "tests/support/Dibs.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -35,25 +36,13 @@ QImage Pattern(int w = 4, int h = 2) {
 
 // A bare 8-bit BMP with a palette, optionally run-length encoded.
 QByteArray Bmp8(int w, int h, const QByteArray& bits, uint32_t compression, QVector<QRgb> palette) {
-    QByteArray info(40, '\0');
-    qToLittleEndian<uint32_t>(40, info.data());
-    qToLittleEndian<int32_t>(w, info.data() + 4);
-    qToLittleEndian<int32_t>(h, info.data() + 8);
-    qToLittleEndian<uint16_t>(1, info.data() + 12);
-    qToLittleEndian<uint16_t>(8, info.data() + 14);
-    qToLittleEndian<uint32_t>(compression, info.data() + 16);
-    qToLittleEndian<uint32_t>(palette.size(), info.data() + 32);
-    QByteArray table;
-    for (QRgb c : palette) {
-        const char entry[4] = {char(qBlue(c)), char(qGreen(c)), char(qRed(c)), 0};
-        table += QByteArray(entry, 4);
-    }
+    const QByteArray info = DibInfo8(w, h, compression, palette);
     QByteArray file(14, '\0');
     file[0] = 'B', file[1] = 'M';
-    const int offset = 14 + 40 + table.size();
+    const int offset = 14 + info.size();
     qToLittleEndian<uint32_t>(offset + bits.size(), file.data() + 2);
     qToLittleEndian<uint32_t>(offset, file.data() + 10);
-    return file + info + table + bits;
+    return file + info + bits;
 }
 
 QByteArray IconDirectory(const QList<QPair<QByteArray, QByteArray>>& entries) {

@@ -35,12 +35,6 @@ void Store(AppFixture& app, const QStringList& names) {
     f.write(bytes);
 }
 
-QStringList Items(QListWidget* list) {
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
-    return items;
-}
-
 }  // namespace
 
 class SaveOpenTest : public QObject {
@@ -154,7 +148,8 @@ void SaveOpenTest::listShowsNamesInFileOrder() {
     AppFixture app;
     Store(app, {"zeta", "alpha", "  mid  "});
     frm_open list(app.window.get(), app.window->Store());
-    QCOMPARE(Items(list.findChild<QListWidget*>("List")), (QStringList{"zeta", "alpha", "mid"}));
+    QCOMPARE(ListItems(list.findChild<QListWidget*>("List")),
+             (QStringList{"zeta", "alpha", "mid"}));
     QVERIFY(list.findChild<QPushButton*>("btnOPEN")->isEnabled());
     QVERIFY(list.findChild<QPushButton*>("btnOPEN")->isDefault());
 }
@@ -214,14 +209,14 @@ void SaveOpenTest::deleteAsksRefillsAndKeepsCurrent() {
     list->setCurrentRow(2);
     app.ui.answers << true;
     del->click();
-    QCOMPARE(Items(list), QStringList{"b"});  // both spellings of "a" went
+    QCOMPARE(ListItems(list), QStringList{"b"});  // both spellings of "a" went
     QVERIFY(list->selectedItems().isEmpty());
     QCOMPARE(CurrentProcess(), current);
 
     list->setCurrentRow(0);
     app.ui.answers << true;
     del->click();
-    QVERIFY(Items(list).isEmpty());
+    QVERIFY(ListItems(list).isEmpty());
     QVERIFY(del->isEnabled());
     QCOMPARE(ReadBytes(app.storePath()).size(), 7);
 
@@ -232,7 +227,7 @@ void SaveOpenTest::deleteAsksRefillsAndKeepsCurrent() {
     del->click();
     QCOMPARE(app.ui.errors.size(), 1);
     QVERIFY(app.ui.errors[0].startsWith(QStringLiteral("削除出来ませんでした\r")));
-    QCOMPARE(Items(list), QStringList{"ghost"});
+    QCOMPARE(ListItems(list), QStringList{"ghost"});
 }
 
 void SaveOpenTest::missingOrForeignStoreButtons() {

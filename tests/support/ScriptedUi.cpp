@@ -1,6 +1,7 @@
 #include "tests/support/ScriptedUi.h"
 
 #include <QApplication>
+#include <QListWidget>
 #include <QTimer>
 #include <QWidget>
 
@@ -27,6 +28,12 @@ QString ScriptedUi::ChooseExistingFile(QWidget*, const QString& filterName,
 
 std::optional<uint32_t> ScriptedUi::ChooseColor(QWidget*) {
     return colors.isEmpty() ? std::nullopt : colors.dequeue();
+}
+
+QStringList ListItems(QListWidget* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+    return items;
 }
 
 void WhenModal(std::function<void(QWidget*)> action) {

@@ -37,6 +37,10 @@ class ScriptedUi : public PlatformUi {
     void OpenWithDesktop(const QString& address) override { opened << address; }
 };
 
+class QListWidget;
+// The texts of a list box's items, in order.
+QStringList ListItems(QListWidget* list);
+
 // Runs action once the next modal dialog is up (for commands that call exec()).
 void WhenModal(std::function<void(QWidget*)> action);
 

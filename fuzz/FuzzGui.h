@@ -1,0 +1,13 @@
+// What fuzz targets that draw need: an offscreen GUI application and the
+// program's font stand-ins.
+#pragma once
+
+#include "platform/FontNames.h"
+
+#include <QGuiApplication>
+
+inline void StartOffscreenGui(int* argc, char*** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    new QGuiApplication(*argc, *argv);  // lives as long as the fuzzer
+    InstallFontSubstitutions();
+}
