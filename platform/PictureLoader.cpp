@@ -207,13 +207,5 @@ Picture LoadPicture(const QString& path, QSize displaySize) {
     if (path.isEmpty() || !QFileInfo(path).isFile()) return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return {};
-    // Mapped rather than read: the decoders read the page cache directly.
-    if (uchar* mapped = file.size() > 0 ? file.map(0, file.size()) : nullptr) {
-        Picture picture = LoadPictureFromData(
-            QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), file.size()),
-            displaySize);
-        file.unmap(mapped);
-        return picture;
-    }
     return LoadPictureFromData(file.readAll(), displaySize);
 }
