@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kAllocationLimitMb = 2048;
 constexpr qint64 kMaxFileSize = qint64(1) << 30;
+constexpr qint64 kKeptBufferSize = qint64(64) << 20;
 
 bool StartsWith(const QByteArray& data, QByteArrayView magic) {
     return data.startsWith(magic);
@@ -207,5 +208,15 @@ Picture LoadPicture(const QString& path, QSize displaySize) {
     if (path.isEmpty() || !QFileInfo(path).isFile()) return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return {};
-    return LoadPictureFromData(file.readAll(), displaySize);
+    // One read into a buffer that each thread keeps: fresh memory for every
+    // picture costs more here than the read itself.
+    thread_local QByteArray buffer;
+    if (buffer.capacity() < file.size()) buffer.reserve(file.size());
+    buffer.resize(file.size());
+    const qint64 got = file.read(buffer.data(), buffer.size());
+    if (got < 0) return {};
+    buffer.resize(got);
+    Picture picture = LoadPictureFromData(buffer, displaySize);
+    if (buffer.capacity() > kKeptBufferSize) buffer = QByteArray();  // do not hold on to huge files
+    return picture;
 }
