@@ -272,7 +272,9 @@ StoreResult ProcessStore::SaveProcess(const ProcessRecord& record,
     QString problem;
     const std::optional<QByteArray> encoded = EncodeRecord(record, &problem);
     if (!encoded) return Failure(problem);
-    if (!Exists() && errno == ENOENT) return CreateWith(*encoded);
+    struct stat info {};
+    if (Files().Stat(path_.toLocal8Bit().constData(), &info) != 0 && errno == ENOENT)
+        return CreateWith(*encoded);
 
     Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDWR, 0));
     QByteArray bytes;

@@ -295,13 +295,10 @@ class Player {
         q.setCapStyle(pen.cap);
         q.setJoinStyle(pen.join);
         q.setMiterLimit(s_.miterLimit);
-        if (pen.cosmetic || pen.width <= 1) {
-            // One reference-device pixel, whatever the mapping.
+        if (pen.cosmetic || pen.width <= 0) {
+            // One reference-device pixel (at least one pixel of the picture), whatever the mapping.
             const double scale = std::sqrt(std::abs(Full().determinant()));
-            q.setWidthF(pen.cosmetic || scale <= 0
-                            ? std::max(1.0, outScale_) / std::max(scale, 1e-9)
-                            : std::max(pen.width, 1.0));
-            if (!pen.cosmetic && pen.width > 0) q.setWidthF(pen.width);
+            q.setWidthF(std::max(1.0, outScale_) / std::max(scale, 1e-9));
         } else {
             q.setWidthF(pen.width);
         }
