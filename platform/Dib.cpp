@@ -172,7 +172,7 @@ std::optional<DibHeader> ParseDibHeader(QByteArrayView data, bool halfHeight) {
     if (h.width <= 0 || h.height <= 0 || qint64(h.width) * h.height > kMaxPixels)
         return std::nullopt;
     if (h.compression == kJpeg || h.compression == kPng) {
-        h.size = int(headerSize);
+        h.size = headerSize;
         return h;
     }
     if (!SupportedBitCount(h.bitCount)) return std::nullopt;
@@ -198,7 +198,7 @@ std::optional<DibHeader> ParseDibHeader(QByteArrayView data, bool halfHeight) {
         ReadPalette(h, data, at, entrySize, count);
         at += qint64(count) * entrySize;
     }
-    h.size = int(std::min<qint64>(at, INT32_MAX));
+    h.size = at;
     return h;
 }
 

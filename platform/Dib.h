@@ -16,7 +16,7 @@ struct DibHeader {
     uint32_t compression = 0;
     uint32_t masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha
     QVector<QRgb> palette;
-    int size = 0;  // header, masks and colour table: where the bits start in a packed DIB
+    qint64 size = 0;  // header, masks and colour table: where the bits start in a packed DIB
 };
 
 // Reads a BITMAPCOREHEADER, BITMAPINFOHEADER or a later header with its masks

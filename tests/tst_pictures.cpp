@@ -182,6 +182,10 @@ void PicturesTest::damagedBmpHeadersDoNotCrash() {
     QByteArray badDepth = good;
     qToLittleEndian<uint16_t>(7, badDepth.data() + 28);
     QVERIFY(LoadPicture(Write("depth.bmp", badDepth)).isNull());
+    QByteArray hugeHeader = good;  // a header size near 2^31 and a bits offset past the end
+    qToLittleEndian<uint32_t>(0x7FFFFFFFu, hugeHeader.data() + 14);
+    qToLittleEndian<uint32_t>(0xFFFFFFF0u, hugeHeader.data() + 10);
+    QVERIFY(LoadPicture(Write("header.bmp", hugeHeader)).isNull());
     QByteArray badOffset = good;
     qToLittleEndian<uint32_t>(0xFFFFFFF0u, badOffset.data() + 10);
     QVERIFY(!LoadPicture(Write("offset.bmp", badOffset)).isNull());
