@@ -8,6 +8,7 @@ namespace {
 constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3, kJpeg = 4, kPng = 5,
                    kAlphaBitfields = 6;
 constexpr qint64 kMaxPixels = qint64(1) << 28;
+constexpr uint32_t kLargestHeader = 256;  // BITMAPV5HEADER is 124 bytes
 
 uint32_t U32(QByteArrayView d, qint64 at) {
     return qFromLittleEndian<uint32_t>(d.data() + at);
@@ -157,7 +158,7 @@ std::optional<DibHeader> ParseDibHeader(QByteArrayView data, bool halfHeight) {
         h.width = U16(data, 4);
         height = int16_t(U16(data, 6));
         h.bitCount = U16(data, 10);
-    } else if (headerSize >= 40 && data.size() >= 40) {
+    } else if (headerSize >= 40 && headerSize <= kLargestHeader && data.size() >= 40) {
         h.width = I32(data, 4);
         height = I32(data, 8);
         h.bitCount = U16(data, 14);
