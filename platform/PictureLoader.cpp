@@ -55,8 +55,10 @@ void MeasureEntry(IconEntry& e, const uchar* dir) {
     e.pixels = qint64(dirWidth) * dirHeight;
     e.depth = qFromLittleEndian<uint16_t>(dir + 6);
     if (IsPng(e.data) && e.data.size() >= 26) {
-        e.pixels = qint64(qFromBigEndian<uint32_t>(e.data.data() + 16)) *
-                   qFromBigEndian<uint32_t>(e.data.data() + 20);
+        // PNG allows sides up to 2^31; anything that large only needs to rank first.
+        const qint64 side = qint64(1) << 24;
+        e.pixels = std::min<qint64>(qFromBigEndian<uint32_t>(e.data.data() + 16), side) *
+                   std::min<qint64>(qFromBigEndian<uint32_t>(e.data.data() + 20), side);
         const int channels[] = {1, 0, 3, 1, 2, 0, 4};
         const int type = uchar(e.data[25]);
         if (e.depth == 0) e.depth = uchar(e.data[24]) * (type < 7 ? channels[type] : 1);
