@@ -11,6 +11,11 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (const auto header = ReadEmfHeader(bytes)) {
+        const QSize natural = EmfNaturalSize(*header);
+        if (natural.isEmpty() || natural.width() > 16384 || natural.height() > 16384)
+            __builtin_trap();
+    }
     const QImage image = RenderEmf(bytes, QSize(48, 32));
     if (!image.isNull() && image.size() != QSize(48, 32)) __builtin_trap();
     return 0;

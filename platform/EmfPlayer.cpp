@@ -1359,8 +1359,9 @@ std::optional<EmfHeader> ReadEmfHeader(QByteArrayView data) {
 QSize EmfNaturalSize(const EmfHeader& h) {
     QSizeF size(h.frame.width() * 96.0 / 2540.0, h.frame.height() * 96.0 / 2540.0);
     if (size.width() < 1 || size.height() < 1) size = QSizeF(h.bounds.size());
-    return QSize(std::clamp(qRound(size.width()), 1, 16384),
-                 std::clamp(qRound(size.height()), 1, 16384));
+    // Clamped before rounding: a damaged header can give any value at all.
+    return QSize(qRound(std::clamp(size.width(), 1.0, 16384.0)),
+                 qRound(std::clamp(size.height(), 1.0, 16384.0)));
 }
 
 QImage RenderEmf(QByteArrayView data, QSize size) {
