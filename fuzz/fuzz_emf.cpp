@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     if (const auto header = ReadEmfHeader(bytes)) {
         const QSize natural = EmfNaturalSize(*header);
-        if (natural.isEmpty() || natural.width() > 16384 || natural.height() > 16384)
+        if (natural.isEmpty() || natural.width() > 4096 || natural.height() > 4096)
             __builtin_trap();
     }
     const QImage image = RenderEmf(bytes, QSize(48, 32));

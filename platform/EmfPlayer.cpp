@@ -1359,9 +1359,13 @@ std::optional<EmfHeader> ReadEmfHeader(QByteArrayView data) {
 QSize EmfNaturalSize(const EmfHeader& h) {
     QSizeF size(h.frame.width() * 96.0 / 2540.0, h.frame.height() * 96.0 / 2540.0);
     if (size.width() < 1 || size.height() < 1) size = QSizeF(h.bounds.size());
-    // Clamped before rounding: a damaged header can give any value at all.
-    return QSize(qRound(std::clamp(size.width(), 1.0, 16384.0)),
-                 qRound(std::clamp(size.height(), 1.0, 16384.0)));
+    // Clamped before rounding: a damaged header can give any value at all. A
+    // frame larger than a wall poster is scaled down, keeping its proportions.
+    constexpr double kLongestSide = 4096;
+    const double width = std::clamp(size.width(), 1.0, 1e9);
+    const double height = std::clamp(size.height(), 1.0, 1e9);
+    const double fit = std::min(1.0, kLongestSide / std::max(width, height));
+    return QSize(std::max(1, qRound(width * fit)), std::max(1, qRound(height * fit)));
 }
 
 QImage RenderEmf(QByteArrayView data, QSize size) {
