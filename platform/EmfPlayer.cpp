@@ -482,49 +482,16 @@ class Player {
         objects_[r.U32(8)] = pen;
     }
 
+    // Dash style, end cap and join from a pen style's three fields.
     void SetPenStyle(Pen& pen, uint32_t style) {
-        switch (style & 0xF) {
-            case 1:
-                pen.style = Qt::DashLine;
-                break;
-            case 2:
-                pen.style = Qt::DotLine;
-                break;
-            case 3:
-                pen.style = Qt::DashDotLine;
-                break;
-            case 4:
-                pen.style = Qt::DashDotDotLine;
-                break;
-            case 5:
-                pen.style = Qt::NoPen;
-                break;
-            default:
-                pen.style = Qt::SolidLine;
-                break;
-        }
-        switch (style & 0xF00) {
-            case 0x100:
-                pen.cap = Qt::SquareCap;
-                break;
-            case 0x200:
-                pen.cap = Qt::FlatCap;
-                break;
-            default:
-                pen.cap = Qt::RoundCap;
-                break;
-        }
-        switch (style & 0xF000) {
-            case 0x1000:
-                pen.join = Qt::BevelJoin;
-                break;
-            case 0x2000:
-                pen.join = Qt::MiterJoin;
-                break;
-            default:
-                pen.join = Qt::RoundJoin;
-                break;
-        }
+        constexpr Qt::PenStyle dashes[] = {Qt::SolidLine,   Qt::DashLine,       Qt::DotLine,
+                                           Qt::DashDotLine, Qt::DashDotDotLine, Qt::NoPen};
+        constexpr Qt::PenCapStyle caps[] = {Qt::RoundCap, Qt::SquareCap, Qt::FlatCap};
+        constexpr Qt::PenJoinStyle joins[] = {Qt::RoundJoin, Qt::BevelJoin, Qt::MiterJoin};
+        const uint32_t dash = style & 0xF, cap = (style >> 8) & 0xF, join = (style >> 12) & 0xF;
+        pen.style = dash < 6 ? dashes[dash] : Qt::SolidLine;
+        pen.cap = cap < 3 ? caps[cap] : Qt::RoundCap;
+        pen.join = join < 3 ? joins[join] : Qt::RoundJoin;
     }
 
     // ihPen, offBmi, cbBmi, offBits, cbBits, then the extended pen.

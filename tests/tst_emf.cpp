@@ -109,7 +109,7 @@ class EmfTest : public QObject {
     void restoreDcRestoresTheTransform();
     void openFiguresStayOpen();
     void clipRectanglesAndPaths();
-    void mappingModesAndPenWidths();
+    void anisotropicMapping();
     void shiftJisTextIsDrawn();
     void runLengthBitmapIsDrawn();
     void maskPairKeepsTheBackground();
@@ -175,7 +175,7 @@ void EmfTest::clipRectanglesAndPaths() {
     QCOMPARE(img.pixel(25, 10), kWhite);
 }
 
-void EmfTest::mappingModesAndPenWidths() {
+void EmfTest::anisotropicMapping() {
     // Anisotropic: logical 0..1000 across, 0..100 down, onto 100 x 100 pixels.
     Emf e;
     e.Rec(17, {8});
