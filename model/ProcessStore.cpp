@@ -1,5 +1,6 @@
 #include "model/ProcessStore.h"
 
+#include "model/StoreLock.h"
 #include "platform/CodePage932.h"
 #include "platform/FileOps.h"
 #include "platform/NameMatch.h"
@@ -7,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QtEndian>
 #include <cerrno>
 
@@ -85,23 +87,40 @@ bool WriteAll(int fd, const char* data, qint64 size, qint64 offset) {
     return true;
 }
 
-bool ReadAll(int fd, QByteArray& out) {
+bool ReadAt(int fd, char* data, qint64 size, qint64 offset, qint64* got) {
+    *got = 0;
+    while (*got < size) {
+        const ssize_t n = Files().PRead(fd, data + *got, size_t(size - *got), off_t(offset + *got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;  // the file is shorter than it was
+        *got += n;
+    }
+    return true;
+}
+
+// Reads the header and then only the records that it can claim: whatever
+// follows them is never read, however large the file is.
+bool ReadStoreBytes(int fd, QByteArray& out, qint64* fileSize) {
     struct stat info {};
     if (Files().FStat(fd, &info) != 0) return false;
     if (S_ISDIR(info.st_mode)) {
         errno = EISDIR;
         return false;
     }
-    out.resize(info.st_size);
+    *fileSize = info.st_size;
+    out.resize(kHeaderSize);
     qint64 got = 0;
-    while (got < out.size()) {
-        const ssize_t n = Files().PRead(fd, out.data() + got, size_t(out.size() - got), off_t(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;  // the file shrank meanwhile
-        got += n;
-    }
+    if (!ReadAt(fd, out.data(), kHeaderSize, 0, &got)) return false;
     out.resize(got);
+    if (got < kHeaderSize) return true;
+    const int16_t count = qFromLittleEndian<int16_t>(out.constData() + 5);
+    const qint64 whole = (info.st_size - kHeaderSize) / kRecordSize;
+    const qint64 records = std::clamp<qint64>(std::min<qint64>(count, whole), 0, kMaxRecords);
+    out.resize(kHeaderSize + records * kRecordSize);
+    if (!ReadAt(fd, out.data() + kHeaderSize, records * kRecordSize, kHeaderSize, &got))
+        return false;
+    out.resize(kHeaderSize + got);
     return true;
 }
 
@@ -135,15 +154,25 @@ void SyncDirectoryOf(const QString& path) {
     if (fd.get() >= 0) Files().FSync(fd.get());
 }
 
+// A name beside path that no other process holds: the prefix that marks the
+// program's own temporary files and a random tail, created exclusively.
+int CreateTemporary(const QString& path, mode_t mode, QByteArray* name) {
+    const QByteArray prefix =
+        (QFileInfo(path).absolutePath() + u'/' + TemporaryPrefix(path)).toLocal8Bit();
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        *name = prefix + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+        const int fd = Files().Open(name->constData(), O_WRONLY | O_CREAT | O_EXCL, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
 // Writes the pieces, one after another, to a new file beside path and renames it
 // over path, so that path holds either its old contents or the new ones, never a mix.
 StoreResult WriteBesideAndRename(const QString& path, const QList<QByteArrayView>& pieces,
                                  mode_t mode) {
-    static int serial = 0;
-    const QByteArray target = path.toLocal8Bit();
-    const QByteArray temp =
-        target + ".tmp-" + QByteArray::number(getpid()) + "-" + QByteArray::number(++serial);
-    Fd fd(Files().Open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL, mode));
+    QByteArray temp;
+    Fd fd(CreateTemporary(path, mode, &temp));
     if (fd.get() < 0) return ErrnoFailure();
     bool written = true;
     qint64 offset = 0;
@@ -152,13 +181,27 @@ StoreResult WriteBesideAndRename(const QString& path, const QList<QByteArrayView
         offset += piece.size();
     }
     written = written && Files().FSync(fd.get()) == 0 && fd.Close();
-    if (!written || Files().Rename(temp.constData(), target.constData()) != 0) {
+    if (!written || Files().Rename(temp.constData(), path.toLocal8Bit().constData()) != 0) {
         const int error = errno;
         Files().Unlink(temp.constData());
         return Failure(DescribeFileError(error));
     }
     SyncDirectoryOf(path);
     return Success();
+}
+
+// Joins neighbouring views of one buffer into one piece, so that runs of kept
+// records go out in one write.
+void AppendPiece(QList<QByteArrayView>& pieces, QByteArrayView piece) {
+    if (!pieces.isEmpty() && pieces.last().data() + pieces.last().size() == piece.data())
+        pieces.last() = QByteArrayView(pieces.last().data(), pieces.last().size() + piece.size());
+    else
+        pieces << piece;
+}
+
+mode_t ModeOf(const QString& path) {
+    struct stat info {};
+    return Files().Stat(path.toLocal8Bit().constData(), &info) == 0 ? info.st_mode & 07777 : 0644;
 }
 
 QString NotAStoreFile() {
@@ -255,11 +298,12 @@ std::optional<StoreFile> ProcessStore::Read(QString* error) const {
     error->clear();
     Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDONLY, 0));
     QByteArray bytes;
-    if (fd.get() < 0 || !ReadAll(fd.get(), bytes)) {
+    qint64 size = 0;
+    if (fd.get() < 0 || !ReadStoreBytes(fd.get(), bytes, &size)) {
         if (errno != ENOENT) *error = DescribeFileError(errno);
         return std::nullopt;
     }
-    return StoreFile(std::move(bytes));
+    return StoreFile(std::move(bytes), size);
 }
 
 StoreResult ProcessStore::CreateWith(const QByteArray& record) const {
@@ -267,39 +311,16 @@ StoreResult ProcessStore::CreateWith(const QByteArray& record) const {
     return WriteBesideAndRename(path_, {header, record}, 0644);
 }
 
-StoreResult ProcessStore::SaveProcess(const ProcessRecord& record,
-                                      const std::function<bool()>& confirmOverwrite) const {
-    QString problem;
-    const std::optional<QByteArray> encoded = EncodeRecord(record, &problem);
-    if (!encoded) return Failure(problem);
-    struct stat info {};
-    if (Files().Stat(path_.toLocal8Bit().constData(), &info) != 0 && errno == ENOENT)
-        return CreateWith(*encoded);
-
-    Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDWR, 0));
-    QByteArray bytes;
-    if (fd.get() < 0 || !ReadAll(fd.get(), bytes)) return ErrnoFailure();
-    const StoreFile file(std::move(bytes));
-    if (!file.MagicOk()) return Failure(NotAStoreFile());
-    if (file.Count() < 0) return Failure(QStringLiteral("Process.dat の件数が壊れています"));
-
-    const QString name = TrimFixed(record.Name);
+// Writes the record after the records readers see, then raises the count, so
+// that the header never claims a record that is not there.
+StoreResult ProcessStore::Append(const StoreFile& file, const QByteArray& record) const {
     const int32_t count = file.RecordCount();
-    for (int32_t i = 0; i < count; ++i) {
-        if (!NamesMatch(file.NameAt(i), name)) continue;
-        if (!confirmOverwrite()) return Success();
-        if (!WriteAll(fd.get(), encoded->constData(), kRecordSize, RecordOffset(i)) ||
-            Files().FSync(fd.get()) != 0 || !fd.Close())
-            return ErrnoFailure();
-        return Success();
-    }
-
     if (count >= kMaxRecords)
         return Failure(QStringLiteral("これ以上保存できません（%1件まで）").arg(kMaxRecords));
-    // The record goes in first and the count is raised after it, so that the
-    // header never claims a record that is not there.
+    Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDWR, 0));
+    if (fd.get() < 0) return ErrnoFailure();
     const QByteArray header = MakeHeader(file.RawMagic(), int16_t(count + 1));
-    if (WriteAll(fd.get(), encoded->constData(), kRecordSize, RecordOffset(count)) &&
+    if (WriteAll(fd.get(), record.constData(), kRecordSize, RecordOffset(count)) &&
         Files().FSync(fd.get()) == 0 && WriteAll(fd.get(), header.constData(), kHeaderSize, 0) &&
         Files().FSync(fd.get()) == 0 && fd.Close())
         return Success();
@@ -312,35 +333,81 @@ StoreResult ProcessStore::SaveProcess(const ProcessRecord& record,
     return Failure(DescribeFileError(error));
 }
 
+// Replaces record index by writing the whole store anew beside it: the stored
+// record is the old one or the new one, whatever happens meanwhile.
+StoreResult ProcessStore::Overwrite(const StoreFile& file, int32_t index,
+                                    const QByteArray& record) const {
+    QList<QByteArrayView> pieces{file.RawHeader()};
+    for (int32_t i = 0; i < file.RecordCount(); ++i)
+        AppendPiece(pieces, i == index ? QByteArrayView(record) : file.RawRecord(i));
+    return WriteBesideAndRename(path_, pieces, ModeOf(path_));
+}
+
+// One locked pass of a save: read the store as it is now, decide where the
+// record goes, write it. A name match before the user has answered the
+// overwrite question ends the pass with needsAnswer, so that the question is
+// never asked while other processes wait for the lock.
+StoreResult ProcessStore::SaveLocked(const QByteArray& record, const QString& name,
+                                     std::optional<bool> overwrite, bool* needsAnswer) const {
+    *needsAnswer = false;
+    QString error;
+    std::optional<StoreLock> lock = StoreLock::Take(path_, &error);
+    if (!lock) return Failure(error);
+    RemoveLeftoverTemporaries(path_);
+    const std::optional<StoreFile> file = Read(&error);
+    if (!file) return error.isEmpty() ? CreateWith(record) : Failure(error);
+    if (!file->MagicOk()) return Failure(NotAStoreFile());
+    if (file->Count() < 0) return Failure(QStringLiteral("Process.dat の件数が壊れています"));
+    const int32_t count = file->RecordCount();
+    for (int32_t i = 0; i < count; ++i) {
+        if (!NamesMatch(file->NameAt(i), name)) continue;
+        if (!overwrite) {
+            *needsAnswer = true;
+            return Success();
+        }
+        return *overwrite ? Overwrite(*file, i, record) : Success();
+    }
+    return Append(*file, record);
+}
+
+StoreResult ProcessStore::SaveProcess(const ProcessRecord& record,
+                                      const std::function<bool()>& confirmOverwrite) const {
+    QString problem;
+    const std::optional<QByteArray> encoded = EncodeRecord(record, &problem);
+    if (!encoded) return Failure(problem);
+    const QString name = TrimFixed(record.Name);
+    std::optional<bool> overwrite;
+    for (;;) {
+        bool needsAnswer = false;
+        const StoreResult result = SaveLocked(*encoded, name, overwrite, &needsAnswer);
+        if (!needsAnswer) return result;
+        overwrite = confirmOverwrite();
+    }
+}
+
 StoreResult ProcessStore::DeleteProcess(const QString& name) const {
     QString error;
+    std::optional<StoreLock> lock = StoreLock::Take(path_, &error);
+    if (!lock) return Failure(error);
+    RemoveLeftoverTemporaries(path_);
     const std::optional<StoreFile> file = Read(&error);
     if (!file) return Failure(error.isEmpty() ? QStringLiteral("Process.dat がありません") : error);
     if (!file->MagicOk()) return Failure(NotAStoreFile());
     const int32_t count = file->RecordCount();
     if (count == 0) return Failure(QStringLiteral("削除するプロセスがありません"));
 
-    // The kept records are written as they are, byte for byte, straight from
-    // what was read: runs of neighbours go out in one piece.
+    // The kept records are written as they are, byte for byte, straight from what was read.
     const QString wanted = TrimFixed(name);
     QList<QByteArrayView> pieces;
     int16_t kept = 0;
     for (int32_t i = 0; i < count; ++i) {
         if (NamesMatch(file->NameAt(i), wanted)) continue;
-        const QByteArrayView record = file->RawRecord(i);
-        if (!pieces.isEmpty() && pieces.last().data() + pieces.last().size() == record.data())
-            pieces.last() =
-                QByteArrayView(pieces.last().data(), pieces.last().size() + kRecordSize);
-        else
-            pieces << record;
+        AppendPiece(pieces, file->RawRecord(i));
         ++kept;
     }
     const QByteArray header = MakeHeader(file->RawMagic(), kept);
     pieces.prepend(header);
-    struct stat info {};
-    const mode_t mode =
-        Files().Stat(path_.toLocal8Bit().constData(), &info) == 0 ? info.st_mode & 07777 : 0644;
-    return WriteBesideAndRename(path_, pieces, mode);
+    return WriteBesideAndRename(path_, pieces, ModeOf(path_));
 }
 
 std::optional<ProcessRecord> ProcessStore::FindProcessByName(const QString& name,
@@ -348,10 +415,10 @@ std::optional<ProcessRecord> ProcessStore::FindProcessByName(const QString& name
     const std::optional<StoreFile> file = Read(error);
     if (!file) return std::nullopt;
     const int32_t count = file->RecordCount();
+    const QString wanted = TrimFixed(name);
     for (int32_t i = 0; i < count; ++i) {
         ProcessRecord found;
-        if (NamesMatch(file->NameAt(i), TrimFixed(name)) && ReadProcessRecord(found, *file, i))
-            return found;
+        if (NamesMatch(file->NameAt(i), wanted) && ReadProcessRecord(found, *file, i)) return found;
     }
     return std::nullopt;
 }

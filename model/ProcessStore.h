@@ -21,10 +21,12 @@ struct StoreResult {
     explicit operator bool() const { return ok; }
 };
 
-// The contents of a store file, read in one go.
+// The header of a store file and the records it can claim (never more than
+// kMaxRecords, never what follows them).
 class StoreFile {
   public:
-    explicit StoreFile(QByteArray bytes) : bytes_(std::move(bytes)) {}
+    StoreFile(QByteArray bytes, qint64 fileSize) : bytes_(std::move(bytes)), fileSize_(fileSize) {}
+    explicit StoreFile(QByteArray bytes) : StoreFile(bytes, bytes.size()) {}
 
     bool MagicOk() const;
     int16_t Count() const;
@@ -36,10 +38,12 @@ class StoreFile {
     QByteArrayView RawRecord(int32_t index) const;
     QByteArrayView RawMagic() const { return QByteArrayView(bytes_).first(5); }
     QByteArrayView RawHeader() const { return QByteArrayView(bytes_).first(kHeaderSize); }
-    qint64 Size() const { return bytes_.size(); }
+    // The length of the file on disk.
+    qint64 Size() const { return fileSize_; }
 
   private:
     QByteArray bytes_;
+    qint64 fileSize_ = 0;
 };
 
 // Reads record index into destination; false, leaving destination untouched,
@@ -62,7 +66,8 @@ class ProcessStore {
     std::optional<StoreFile> Read(QString* error) const;
 
     // Appends the record, or after confirmOverwrite() says yes, writes it over
-    // the stored record of the same name. Declining still succeeds.
+    // the stored record of the same name. Declining still succeeds. Every change
+    // is made under the store's lock on the file as it is at that moment.
     StoreResult SaveProcess(const ProcessRecord& record,
                             const std::function<bool()>& confirmOverwrite) const;
 
@@ -74,6 +79,10 @@ class ProcessStore {
 
   private:
     StoreResult CreateWith(const QByteArray& record) const;
+    StoreResult Append(const StoreFile& file, const QByteArray& record) const;
+    StoreResult Overwrite(const StoreFile& file, int32_t index, const QByteArray& record) const;
+    StoreResult SaveLocked(const QByteArray& record, const QString& name,
+                           std::optional<bool> overwrite, bool* needsAnswer) const;
 
     QString path_;
 };

@@ -1,6 +1,7 @@
 #include "platform/CodePage932.h"
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/ucnv_err.h>
 
 #include <algorithm>
@@ -15,17 +16,41 @@ bool IsSwappedControl(char16_t c) {
     return c == 0x1A || c == 0x1C || c == 0x7F;
 }
 
+// A byte that is not valid code page 932 is kept as a character of its own,
+// U+DC80 to U+DCFF (a lone low surrogate, which no typed text contains), so
+// that writing the text back gives the same bytes.
+constexpr char16_t kEscapeBase = 0xDC00;
+
+bool IsByteEscape(QStringView text, qsizetype i) {
+    const char16_t c = text[i].unicode();
+    return c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !text[i - 1].isHighSurrogate());
+}
+
+void EscapeInvalidBytes(const void*, UConverterToUnicodeArgs* args, const char* codeUnits,
+                        int32_t length, UConverterCallbackReason reason, UErrorCode* status) {
+    if (reason > UCNV_IRREGULAR) return;  // reset, close or clone: nothing to convert
+    *status = U_ZERO_ERROR;
+    for (int32_t i = 0; i < length && U_SUCCESS(*status); ++i) {
+        // A trail byte below 0x80 of a bad pair is a character of its own.
+        const uchar byte = uchar(codeUnits[i]);
+        const UChar escaped = byte < 0x80 ? UChar(byte) : UChar(kEscapeBase | byte);
+        ucnv_cbToUWriteUChars(args, &escaped, 1, 0, status);
+    }
+}
+
 struct ConverterDeleter {
     void operator()(UConverter* c) const { ucnv_close(c); }
 };
 using Converter = std::unique_ptr<UConverter, ConverterDeleter>;
 
+// One converter per thread: pictures are decoded on a worker thread too.
 UConverter* SharedConverter() {
-    static Converter converter = [] {
+    thread_local Converter converter = [] {
         UErrorCode status = U_ZERO_ERROR;
         Converter c(ucnv_open("windows-31j", &status));
         if (U_FAILURE(status))
             qFatal("code page 932 converter is missing: %s", u_errorName(status));
+        ucnv_setToUCallBack(c.get(), EscapeInvalidBytes, nullptr, nullptr, nullptr, &status);
         return c;
     }();
     return converter.get();
@@ -57,7 +82,8 @@ bool EncodeRun(QStringView run, QByteArray& out) {
 void EncodeLossy(QStringView run, QByteArray& out) {
     for (qsizetype i = 0; i < run.size(); ++i) {
         qsizetype len = (run[i].isHighSurrogate() && i + 1 < run.size()) ? 2 : 1;
-        if (!EncodeRun(run.sliced(i, len), out)) out.append('?');
+        // One '?' per 16-bit unit, so the bytes are never fewer than the characters.
+        if (!EncodeRun(run.sliced(i, len), out)) out.append(QByteArray(len, '?'));
         i += len - 1;
     }
 }
@@ -88,9 +114,9 @@ Encoded Encode(QStringView text) {
         }
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (!IsSwappedControl(text[i].unicode())) continue;
+        if (!IsSwappedControl(text[i].unicode()) && !IsByteEscape(text, i)) continue;
         flush(i);
-        result.bytes.append(char(text[i].unicode()));
+        result.bytes.append(char(text[i].unicode() & 0xFF));
         runStart = i + 1;
     }
     flush(text.size());

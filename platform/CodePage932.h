@@ -13,7 +13,8 @@ struct Encoded {
 
 Encoded Encode(QStringView text);
 
-// Bytes that are not valid code page 932 become U+FFFD.
+// Bytes that are not valid code page 932 become U+DC80 to U+DCFF, one character
+// a byte, which Encode turns back into the same bytes.
 QString Decode(QByteArrayView bytes);
 
 }  // namespace cp932

@@ -10,7 +10,9 @@ class CodePageTest : public QObject {
     void windowsTable();
     void controlCodesPassThrough();
     void lossIsReported();
-    void invalidBytesDecodeToReplacement();
+    void invalidBytesSurviveARoundTrip_data();
+    void invalidBytesSurviveARoundTrip();
+    void charactersOutsideTheBmpAreLossy();
     void nameMatchIgnoresCaseOnly();
 };
 
@@ -48,10 +50,37 @@ void CodePageTest::lossIsReported() {
     QVERIFY(cp932::Encode(QStringLiteral("ABCｶﾅ漢字")).lossless);
 }
 
-void CodePageTest::invalidBytesDecodeToReplacement() {
-    const QString decoded = cp932::Decode(QByteArray::fromHex("41 81 20 42 ff"));
-    QVERIFY(decoded.startsWith(u'A'));
-    QVERIFY(decoded.contains(QChar(0xFFFD)) || decoded.contains(u'\x1a'));
+void CodePageTest::invalidBytesSurviveARoundTrip_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("FF") << QByteArray::fromHex("41ff42");
+    QTest::newRow("80") << QByteArray::fromHex("80");
+    QTest::newRow("A0") << QByteArray::fromHex("a0 82a0");
+    QTest::newRow("lead byte, space") << QByteArray::fromHex("41 8120 42");
+    QTest::newRow("lone lead byte at the end") << QByteArray::fromHex("4142 81");
+    QTest::newRow("unassigned pair") << QByteArray::fromHex("8540");
+    QTest::newRow("FD FE") << QByteArray::fromHex("fdfe 20 20");
+}
+
+void CodePageTest::invalidBytesSurviveARoundTrip() {
+    QFETCH(QByteArray, bytes);
+    const QString decoded = cp932::Decode(bytes);
+    QVERIFY(!decoded.contains(u'\x1a'));
+    QVERIFY(decoded.size() <= bytes.size());
+    const auto encoded = cp932::Encode(decoded);
+    QVERIFY(encoded.lossless);
+    QCOMPARE(encoded.bytes, bytes);
+    // Valid text around the bad bytes decodes as itself.
+    QCOMPARE(cp932::Decode(QByteArray::fromHex("41 8120 42")).right(2), QStringLiteral(" B"));
+}
+
+void CodePageTest::charactersOutsideTheBmpAreLossy() {
+    // An emoji is two 16-bit units; a field of N units never encodes to fewer than N bytes.
+    const QString text = QStringLiteral("ab😀cd");
+    const auto encoded = cp932::Encode(text);
+    QVERIFY(!encoded.lossless);
+    QVERIFY(encoded.bytes.size() >= text.size());
+    // A low surrogate that is half of a real pair is no escaped byte.
+    QVERIFY(!cp932::Encode(QString::fromUcs4(U"\U00010080")).lossless);
 }
 
 void CodePageTest::nameMatchIgnoresCaseOnly() {

@@ -1,11 +1,15 @@
 // Process.dat: exact bytes of every write, damaged and foreign files, and
 // failing file systems.
 #include "model/ProcessStore.h"
+#include "model/StoreLock.h"
+#include "platform/CodePage932.h"
 #include "platform/FileOps.h"
 
 #include <sys/resource.h>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -86,6 +90,23 @@ class FailingFiles : public FileOps {
     }
 };
 
+// Counts the bytes the store reads.
+class CountingFiles : public FileOps {
+  public:
+    qint64 read = 0;
+    CountingFiles() { SetFiles(this); }
+    ~CountingFiles() override { SetFiles(nullptr); }
+    ssize_t PRead(int fd, void* b, size_t n, off_t o) override {
+        const ssize_t got = FileOps::PRead(fd, b, n, o);
+        if (got > 0) read += got;
+        return got;
+    }
+};
+
+QStringList FilesIn(const QTemporaryDir& dir) {
+    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(ProcessRecord)
@@ -115,6 +136,14 @@ class StoreTest : public QObject {
     void replacedFileIsNeverClobbered();
     void findOpensFirstMatch();
     void directoryInPlaceOfFile();
+    void failedOverwriteKeepsOldRecord_data();
+    void failedOverwriteKeepsOldRecord();
+    void hugeTrailingBytesAreNeverRead();
+    void leftoverTemporariesAreRemoved();
+    void heldLockFailsSoonAndChangesNothing();
+    void overwriteQuestionIsAskedWithoutTheLock();
+    void invalidBytesSurviveOpenAndSave();
+    void charactersOutsideTheBmpAreRefused();
 
   private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -337,7 +366,8 @@ void StoreTest::failedWritesLeaveFileAsItWas_data() {
     QTest::addColumn<QString>("op");
     QTest::addColumn<int>("skip");
     QTest::addColumn<bool>("partial");
-    QTest::newRow("open") << "open" << 0 << false;
+    QTest::newRow("folder lock") << "open" << 0 << false;
+    QTest::newRow("open for append") << "open" << 2 << false;
     QTest::newRow("record write") << "write" << 0 << false;
     QTest::newRow("half a record written") << "write" << 0 << true;
     QTest::newRow("header write") << "write" << 1 << false;
@@ -386,7 +416,7 @@ void StoreTest::failedDeleteKeepsOldFile() {
     {
         FailingFiles failing;
         failing.op = op;
-        failing.skip = op == "open" ? 1 : 0;  // the read succeeds, the new file fails
+        failing.skip = op == "open" ? 2 : 0;  // the lock and the read succeed, the new file fails
         failing.error = error;
         result = ProcessStore(path_).DeleteProcess("a");
     }
@@ -431,6 +461,147 @@ void StoreTest::directoryInPlaceOfFile() {
     QVERIFY(!error.isEmpty());
     QVERIFY(!store.SaveProcess(Record("a"), NeverAsked).ok);
     QVERIFY(!store.DeleteProcess("a").ok);
+}
+
+void StoreTest::failedOverwriteKeepsOldRecord_data() {
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<int>("skip");
+    QTest::addColumn<bool>("partial");
+    QTest::newRow("create beside") << "open" << 2 << false;
+    QTest::newRow("write") << "write" << 0 << false;
+    QTest::newRow("half written") << "write" << 0 << true;
+    QTest::newRow("fsync") << "fsync" << 0 << false;
+    QTest::newRow("close") << "close" << 2 << false;
+    QTest::newRow("rename") << "rename" << 0 << false;
+}
+
+void StoreTest::failedOverwriteKeepsOldRecord() {
+    QFETCH(QString, op);
+    QFETCH(int, skip);
+    QFETCH(bool, partial);
+    const QByteArray before = Header(3) + RawRecord("a") + RawRecord("b") + RawRecord("c");
+    WriteBytes(path_, before);
+    ProcessRecord changed = Record("B");
+    changed.IntervalMs = 99;
+    StoreResult result;
+    {
+        FailingFiles failing;
+        failing.op = op;
+        failing.skip = skip;
+        failing.partialWrite = partial;
+        result = ProcessStore(path_).SaveProcess(changed, Yes);
+    }
+    QVERIFY(!result.ok);
+    QCOMPARE(result.reason, QStringLiteral("入出力エラーが発生しました"));
+    QCOMPARE(ReadBytes(path_), before);
+    QCOMPARE(FilesIn(*dir_), QStringList{"Process.dat"});
+    // The next try goes through and puts the record in its old place.
+    QVERIFY(ProcessStore(path_).SaveProcess(changed, Yes).ok);
+    QString problem;
+    QCOMPARE(ReadBytes(path_),
+             Header(3) + RawRecord("a") + *EncodeRecord(changed, &problem) + RawRecord("c"));
+}
+
+void StoreTest::hugeTrailingBytesAreNeverRead() {
+    constexpr qint64 kTwoGiB = qint64(2) << 30;
+    WriteBytes(path_, Header(2) + RawRecord("a") + RawRecord("b"));
+    QVERIFY(QFile::resize(path_, kTwoGiB));  // sparse: costs no disk
+    const ProcessStore store(path_);
+    CountingFiles counting;
+    QString error;
+    QCOMPARE(store.Read(&error)->RecordCount(), 2);
+    QCOMPARE(store.FindProcessByName("b", &error).has_value(), true);
+    QVERIFY(store.SaveProcess(Record("c"), NeverAsked).ok);
+    QCOMPARE(QFileInfo(path_).size(), kTwoGiB);
+    QVERIFY(store.SaveProcess(Record("A"), Yes).ok);
+    QVERIFY(store.DeleteProcess("b").ok);
+    QVERIFY2(counting.read < 20 * 1078, qPrintable(QString::number(counting.read)));
+    QCOMPARE(ReadBytes(path_), Header(2) + RawRecord("A") + RawRecord("c"));
+}
+
+void StoreTest::leftoverTemporariesAreRemoved() {
+    WriteBytes(path_, Header(1) + RawRecord("a"));
+    // What a process killed during a delete leaves, named as older versions did too.
+    WriteBytes(path_ + ".tmp-4242-1", QByteArray(5000, 'x'));
+    WriteBytes(path_ + ".tmp-kq3v9", QByteArray(10, 'x'));
+    WriteBytes(dir_->filePath("Process.dat.bak"), "kept");
+    QVERIFY(ProcessStore(path_).DeleteProcess("a").ok);
+    QCOMPARE(FilesIn(*dir_), (QStringList{"Process.dat", "Process.dat.bak"}));
+    WriteBytes(path_ + ".tmp-4242-1", QByteArray(5000, 'x'));
+    QVERIFY(ProcessStore(path_).SaveProcess(Record("b"), NeverAsked).ok);
+    QCOMPARE(FilesIn(*dir_), (QStringList{"Process.dat", "Process.dat.bak"}));
+}
+
+void StoreTest::heldLockFailsSoonAndChangesNothing() {
+    const QByteArray before = Header(1) + RawRecord("a");
+    WriteBytes(path_, before);
+    QString error;
+    std::optional<StoreLock> held = StoreLock::Take(path_, &error);
+    QVERIFY(held);
+    StoreLock::SetWaitMs(200);
+    QElapsedTimer clock;
+    clock.start();
+    const StoreResult saved = ProcessStore(path_).SaveProcess(Record("b"), NeverAsked);
+    const StoreResult deleted = ProcessStore(path_).DeleteProcess("a");
+    StoreLock::SetWaitMs(3000);
+    QVERIFY(clock.elapsed() < 2000);
+    QVERIFY(!saved.ok && !deleted.ok);
+    QCOMPARE(saved.reason, QStringLiteral("ほかの Kadrelo が Process.dat を使っています"));
+    QCOMPARE(deleted.reason, saved.reason);
+    QCOMPARE(ReadBytes(path_), before);
+    held.reset();
+    QVERIFY(ProcessStore(path_).SaveProcess(Record("b"), NeverAsked).ok);
+}
+
+void StoreTest::overwriteQuestionIsAskedWithoutTheLock() {
+    WriteBytes(path_, Header(2) + RawRecord("a") + RawRecord("b"));
+    const ProcessStore store(path_);
+    // While the user thinks, another process deletes the record and saves another.
+    auto answerAfterOthersChangedTheStore = [&] {
+        QString error;
+        if (!StoreLock::Take(path_, &error)) qFatal("the question was asked under the lock");
+        ProcessStore other(path_);
+        other.DeleteProcess("a");
+        other.SaveProcess(Record("c"), NeverAsked);
+        return true;
+    };
+    QVERIFY(store.SaveProcess(Record("A"), answerAfterOthersChangedTheStore).ok);
+    QCOMPARE(ReadBytes(path_), Header(3) + RawRecord("b") + RawRecord("c") + RawRecord("A"));
+    // Declining after the other process saved the name changes nothing.
+    const QByteArray before = ReadBytes(path_);
+    QVERIFY(store.SaveProcess(Record("b"), No).ok);
+    QCOMPARE(ReadBytes(path_), before);
+}
+
+void StoreTest::invalidBytesSurviveOpenAndSave() {
+    QByteArray record = RawRecord("x");
+    const QByteArray name = QByteArray::fromHex("41ff 8120 80a0 42 81");
+    record.replace(0, name.size(), name);
+    const QByteArray path = QByteArray::fromHex("2f 8540 fd2e626d70");
+    record.replace(16, path.size(), path);
+    const QByteArray original = Header(1) + record;
+    WriteBytes(path_, original);
+    QString error;
+    const ProcessStore store(path_);
+    const QString listed = store.Read(&error)->NameAt(0);
+    std::optional<ProcessRecord> opened = store.FindProcessByName(listed, &error);
+    QVERIFY(opened);
+    QVERIFY(store.SaveProcess(*opened, Yes).ok);
+    QCOMPARE(ReadBytes(path_), original);
+}
+
+void StoreTest::charactersOutsideTheBmpAreRefused() {
+    const ProcessStore store(path_);
+    for (const QString& name :
+         {QStringLiteral("😀"), QStringLiteral("abcdefghijklmno😀"), QStringLiteral("😀😀😀😀😀😀😀😀")}) {
+        const StoreResult result = store.SaveProcess(Record(name), NeverAsked);
+        QVERIFY(!result.ok);
+        QCOMPARE(result.reason, QStringLiteral("プロセス名に保存できない文字があります"));
+    }
+    ProcessRecord path = Record("ok");
+    AssignFixed(path.PanelPath[1], QStringLiteral("/p/") + QString(128, u'x') + "😀.png");
+    QVERIFY(store.SaveProcess(path, NeverAsked).reason.contains(QStringLiteral("2コマ目")));
+    QVERIFY(!QFile::exists(path_));
 }
 
 QTEST_GUILESS_MAIN(StoreTest)
