@@ -7,7 +7,7 @@ namespace {
 
 constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3, kJpeg = 4, kPng = 5,
                    kAlphaBitfields = 6;
-constexpr qint64 kMaxPixels = qint64(1) << 28;
+constexpr qint64 kMaxPixels = qint64(1) << 26;
 constexpr uint32_t kLargestHeader = 256;  // BITMAPV5HEADER is 124 bytes
 
 uint32_t U32(QByteArrayView d, qint64 at) {
@@ -138,6 +138,15 @@ QImage OpaqueCopy(const QImage& image) {
     return opaque;
 }
 
+// How many pixels the data can fill, with room for a file cut short: plain
+// bits must be at least half there; a run fills at most 255 pixels from two
+// bytes. A header that claims more lies, and nothing is allocated for it.
+qint64 FillablePixels(const DibHeader& h, qint64 bytes, bool rle) {
+    constexpr qint64 kSmall = 1 << 16;
+    if (rle) return kSmall + bytes * 128;
+    return kSmall + 2 * bytes * 8 / h.bitCount;
+}
+
 bool SupportedBitCount(int b) {
     return b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32;
 }
@@ -210,9 +219,7 @@ QImage DecodeDibBits(const DibHeader& h, QByteArrayView bits) {
     const bool plain =
         h.compression == kRgb || h.compression == kBitfields || h.compression == kAlphaBitfields;
     if (!rle && !plain) return {};
-    // Even run-length data cannot describe more than a few hundred pixels a
-    // byte: a header claiming far more than its data lies.
-    if (qint64(h.width) * h.height > 256 * (bits.size() + 1024)) return {};
+    if (qint64(h.width) * h.height > FillablePixels(h, bits.size(), rle)) return {};
     const bool useAlpha = h.masks[3] != 0;
     QImage image(h.width, h.height, useAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull()) return {};

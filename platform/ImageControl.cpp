@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -11,12 +12,15 @@ constexpr int kStretchSourceLimit = 2560;
 }  // namespace
 
 QRect ToPixels(const QRectF& rect) {
-    auto whole = [](double v) { return int(std::nearbyint(v)); };
+    // Far beyond any screen, yet x + width still fits an int.
+    static constexpr double kFar = 1e9;
+    auto whole = [](double v) { return int(std::nearbyint(std::clamp(v, -kFar, kFar))); };
     return QRect(whole(rect.x()), whole(rect.y()), whole(rect.width()), whole(rect.height()));
 }
 
 ImageControl::ImageControl(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
+    if (parent) parent->installEventFilter(this);
 }
 
 void ImageControl::SetPicture(Picture picture, QPixmap prepared) {
@@ -27,6 +31,7 @@ void ImageControl::SetPicture(Picture picture, QPixmap prepared) {
         stretchSource_ =
             stretchSource_.scaled(limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     scaled_ = std::move(prepared);
+    shownPart_ = QPixmap();
     if (!stretch_) TakeNaturalSize();
     update();
 }
@@ -35,7 +40,7 @@ void ImageControl::SetStretch(bool stretch) {
     if (stretch == stretch_) return;
     stretch_ = stretch;
     if (!stretch_) TakeNaturalSize();
-    scaled_ = QPixmap();
+    scaled_ = shownPart_ = QPixmap();
     update();
 }
 
@@ -55,7 +60,8 @@ void ImageControl::SetAppearance(int appearance) {
 
 void ImageControl::SetLogicalGeometry(const QRectF& rect) {
     logical_ = rect;
-    setGeometry(ToPixels(rect));
+    PlaceInParent();
+    update();
 }
 
 void ImageControl::SetLogicalSize(const QSizeF& size) {
@@ -64,6 +70,26 @@ void ImageControl::SetLogicalSize(const QSizeF& size) {
 
 void ImageControl::SetLogicalPos(const QPointF& pos) {
     SetLogicalGeometry(QRectF(pos, logical_.size()));
+}
+
+QRect ImageControl::PixelGeometry() const {
+    return ToPixels(logical_);
+}
+
+void ImageControl::PlaceInParent() {
+    const QRect whole = PixelGeometry();
+    const QRect shown = parentWidget() ? whole.intersected(parentWidget()->rect()) : whole;
+    setGeometry(shown.isEmpty() ? QRect(whole.topLeft(), QSize(0, 0)) : shown);
+}
+
+// The whole control in this window's coordinates.
+QRect ImageControl::WholeInWidget() const {
+    return PixelGeometry().translated(-pos());
+}
+
+bool ImageControl::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget() && event->type() == QEvent::Resize) PlaceInParent();
+    return QWidget::eventFilter(watched, event);
 }
 
 const QPixmap& ImageControl::ScaledPixmap() {
@@ -77,32 +103,57 @@ const QPixmap& ImageControl::ScaledPixmap() {
     return scaled_;
 }
 
-void ImageControl::resizeEvent(QResizeEvent*) {
-    if (scaled_.size() != size()) scaled_ = QPixmap();
+// The visible part of the stretched picture: only the source pixels under the
+// window are scaled, to the window's size, however large the whole control is.
+const QPixmap& ImageControl::ShownPart(const QRect& key) {
+    if (!shownPart_.isNull() && shownPartKey_ == key && shownPart_.size() == size())
+        return shownPart_;
+    // Fractional and unclamped, so that even a control of 2^31 pixels maps right.
+    const QRectF whole = logical_.translated(-QPointF(pos()));
+    const QImage& source = picture_.image;
+    const double sx = double(source.width()) / whole.width();
+    const double sy = double(source.height()) / whole.height();
+    const QRectF from(-whole.x() * sx, -whole.y() * sy, width() * sx, height() * sy);
+    QImage part(size(), QImage::Format_ARGB32_Premultiplied);
+    part.fill(Qt::transparent);
+    QPainter painter(&part);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(part.rect()), source, from);
+    painter.end();
+    shownPart_ = QPixmap::fromImage(std::move(part));
+    shownPartKey_ = key;
+    return shownPart_;
 }
 
 void ImageControl::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (HasPicture() && width() > 0 && height() > 0) {
-        if (stretch_)
+    const QRect whole = WholeInWidget();
+    if (whole.width() < 1 || whole.height() < 1 || width() < 1 || height() < 1) return;
+    if (HasPicture()) {
+        if (!stretch_)
+            painter.drawImage(whole.topLeft(), picture_.image);
+        else if (whole == rect())
             painter.drawPixmap(0, 0, ScaledPixmap());
         else
-            painter.drawImage(0, 0, picture_.image);
+            painter.drawPixmap(0, 0, ShownPart(whole));
     }
-    if (!border_ || width() < 1 || height() < 1) return;
-    const QRect r = rect().adjusted(0, 0, -1, -1);
-    if (appearance_ == ThreeD) {
-        // Sunken: shadow on the top and left edges, light on the bottom and right.
-        painter.setPen(QColor(128, 128, 128));
-        painter.drawLine(r.topLeft(), r.topRight());
-        painter.drawLine(r.topLeft(), r.bottomLeft());
-        painter.setPen(QColor(255, 255, 255));
-        painter.drawLine(r.bottomLeft(), r.bottomRight());
-        painter.drawLine(r.topRight(), r.bottomRight());
-    } else {
-        painter.setPen(QColor(0, 0, 0));
-        painter.drawRect(r);
-    }
+    if (border_) DrawBorder(painter, whole);
+}
+
+// Each edge is a one-pixel band of the whole control, cut to the window, so
+// that no coordinate far outside it reaches the painter.
+void ImageControl::DrawBorder(QPainter& painter, const QRect& whole) {
+    const QRect r = whole.adjusted(0, 0, -1, -1);
+    auto band = [&](int x1, int y1, int x2, int y2, const QColor& color) {
+        painter.fillRect(QRect(QPoint(x1, y1), QPoint(x2, y2)).intersected(rect()), color);
+    };
+    const QColor top = appearance_ == ThreeD ? QColor(128, 128, 128) : QColor(0, 0, 0);
+    const QColor bottom = appearance_ == ThreeD ? QColor(255, 255, 255) : QColor(0, 0, 0);
+    // Sunken: shadow on the top and left edges, light on the bottom and right.
+    band(r.left(), r.top(), r.right(), r.top(), top);
+    band(r.left(), r.top(), r.left(), r.bottom(), top);
+    band(r.left(), r.bottom(), r.right(), r.bottom(), bottom);
+    band(r.right(), r.top(), r.right(), r.bottom(), bottom);
 }
 
 void ImageControl::mouseReleaseEvent(QMouseEvent* event) {

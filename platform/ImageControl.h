@@ -1,6 +1,8 @@
 // An image control: shows a picture stretched to its own size or at the
 // picture's natural size, with an optional one-line border, flat or 3D. It keeps
 // its position and size as fractional pixels and sits at the nearest whole ones.
+// However large it is laid out, its window covers only the part of it that lies
+// inside its parent, and only that part is ever scaled and drawn.
 #pragma once
 
 #include "platform/PictureLoader.h"
@@ -32,6 +34,8 @@ class ImageControl : public QWidget {
 
     void SetLogicalGeometry(const QRectF& rect);
     const QRectF& LogicalGeometry() const { return logical_; }
+    // The whole control in whole pixels of its parent, also the part that lies outside it.
+    QRect PixelGeometry() const;
     void SetLogicalSize(const QSizeF& size);
     void SetLogicalPos(const QPointF& pos);
 
@@ -41,15 +45,21 @@ class ImageControl : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void TakeNaturalSize();
+    void PlaceInParent();
+    QRect WholeInWidget() const;
     const QPixmap& ScaledPixmap();
+    const QPixmap& ShownPart(const QRect& key);
+    void DrawBorder(QPainter& painter, const QRect& whole);
 
     Picture picture_;
     QImage stretchSource_;  // the picture reduced to a sensible size for stretching
-    QPixmap scaled_;
+    QPixmap scaled_;        // the whole picture at the control's size, when it is all visible
+    QPixmap shownPart_;     // the visible part only, when the control is larger than that
+    QRect shownPartKey_;
     bool stretch_ = true;
     bool border_ = true;
     int appearance_ = ThreeD;

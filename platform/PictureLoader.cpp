@@ -15,6 +15,7 @@ namespace {
 constexpr int kAllocationLimitMb = 2048;
 constexpr qint64 kMaxFileSize = qint64(1) << 30;
 constexpr qint64 kKeptBufferSize = qint64(64) << 20;
+constexpr qint64 kMaxDisplayPixels = qint64(4096) * 4096;
 
 bool StartsWith(const QByteArray& data, QByteArrayView magic) {
     return data.startsWith(magic);
@@ -182,6 +183,10 @@ QImage ForDisplay(QImage image) {
 }  // namespace
 
 Picture LoadPictureFromData(const QByteArray& data, QSize displaySize) {
+    // Larger than any screen: the picture comes at its own size and the control
+    // scales only what is visible of it.
+    if (qint64(displaySize.width()) * displaySize.height() > kMaxDisplayPixels)
+        displaySize = QSize();
     Picture picture;
     if (const auto emf = ReadEmfHeader(data)) {
         // Drawn at the size it is shown, so it stays sharp at any size.

@@ -14,7 +14,8 @@ struct Picture {
 };
 
 // With a display size, the image comes back at exactly that size (JPEG is
-// decoded at the smaller size directly). The empty name, a missing file and an
+// decoded at the smaller size directly); a display size larger than any screen
+// (over 4096 x 4096 pixels) counts as none. The empty name, a missing file and an
 // unreadable file all give the null picture.
 Picture LoadPicture(const QString& path, QSize displaySize = QSize());
 Picture LoadPictureFromData(const QByteArray& data, QSize displaySize = QSize());

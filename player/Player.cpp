@@ -114,18 +114,26 @@ void frm_prev::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
+// The size the picture control will have, when it lies wholly inside the
+// window. Otherwise the panel is decoded at its own size, and the control
+// scales only the part of it that is visible.
 QSize frm_prev::DisplaySize() const {
     const ProcessRecord& process = CurrentProcess();
-    const QSizeF client = size();
     if (process.RunStyle == 1) return size();
+    QSizeF control;
     switch (process.FitMode) {
         case 0:
-            return ToPixels(QRectF(QPointF(), client / 1.5)).size();
+            control = QSizeF(size()) / 1.5;
+            break;
         case 1:
-            return QSize(process.FixedWidth, process.FixedHeight);
+            control = QSizeF(process.FixedWidth, process.FixedHeight);
+            break;
         default:
             return QSize();
     }
+    const QPointF at((width() - control.width()) / 2.2, (height() - control.height()) / 3);
+    const QRect whole = ToPixels(QRectF(at, control));
+    return rect().contains(whole) ? whole.size() : QSize();
 }
 
 void frm_prev::StartDecoding() {

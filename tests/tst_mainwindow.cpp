@@ -3,6 +3,8 @@
 #include "platform/ImageControl.h"
 #include "tests/support/ScriptedUi.h"
 
+#include <sys/resource.h>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
@@ -62,6 +64,8 @@ class MainWindowTest : public QObject {
     void applyKeepsLayoutAndTrimsName();
     void fitModes();
     void fitModeOutOfRangeChangesNothing();
+    void extremeFixedSizesShowOnlyTheVisiblePart_data();
+    void extremeFixedSizesShowOnlyTheVisiblePart();
     void viewMenuCheckMarks();
     void imageStyleItems();
     void popupOnlyForRightButtonOverNamedPicture();
@@ -205,6 +209,51 @@ void MainWindowTest::fitModeOutOfRangeChangesNothing() {
     QTest::qWait(50);
     w.FitImage();
     QCOMPARE(w.Img()->LogicalGeometry(), before);
+}
+
+void MainWindowTest::extremeFixedSizesShowOnlyTheVisiblePart_data() {
+    QTest::addColumn<int>("fixedWidth");
+    QTest::addColumn<int>("fixedHeight");
+    QTest::addColumn<QPoint>("redAt");  // a client pixel that shows the picture's left half
+    QTest::newRow("largest") << INT32_MAX << INT32_MAX << QPoint(260, 160);
+    QTest::newRow("smallest") << INT32_MIN << INT32_MIN << QPoint();
+    QTest::newRow("40000") << 40000 << 40000 << QPoint(260, 160);
+    QTest::newRow("wide strip") << INT32_MAX << 5 << QPoint(260, 107);
+    QTest::newRow("zero") << 0 << 0 << QPoint();
+    QTest::newRow("negative width") << -1 << 300 << QPoint();
+}
+
+void MainWindowTest::extremeFixedSizesShowOnlyTheVisiblePart() {
+    QFETCH(int, fixedWidth);
+    QFETCH(int, fixedHeight);
+    QFETCH(QPoint, redAt);
+    AppFixture app;
+    MainWindow& w = *app.window;
+    QImage halves(100, 60, QImage::Format_RGB32);
+    halves.fill(Qt::blue);
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 50; ++x) halves.setPixel(x, y, qRgb(255, 0, 0));
+    const QString picture = app.dir->filePath("halves.png");
+    QVERIFY(halves.save(picture));
+    CurrentProcess() = SampleProcess();
+    AssignFixed(CurrentProcess().PanelPath[0], picture);
+    CurrentProcess().FitMode = 1;
+    CurrentProcess().FixedWidth = fixedWidth;
+    CurrentProcess().FixedHeight = fixedHeight;
+    QElapsedTimer clock;
+    clock.start();
+    w.ApplyProcess(CurrentProcess());
+    w.FitImage();
+    const QImage shot = w.ClientArea()->grab().toImage();
+    w.resize(w.width() + 30, w.height() + 20);
+    w.ClientArea()->grab();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(w.ClientArea()->rect().contains(w.Img()->geometry()) || w.Img()->size().isEmpty());
+    QCOMPARE(w.Img()->LogicalGeometry().size(), QSizeF(fixedWidth, fixedHeight));
+    if (!redAt.isNull()) QCOMPARE(shot.pixel(redAt), qRgb(255, 0, 0));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    QVERIFY2(usage.ru_maxrss < 200 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
 }
 
 void MainWindowTest::viewMenuCheckMarks() {

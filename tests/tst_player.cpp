@@ -6,6 +6,7 @@
 #include "player/Player.h"
 #include "tests/support/ScriptedUi.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QTest>
@@ -91,6 +92,8 @@ class PlayerTest : public QObject {
     void labelColourFollowsBackground_data();
     void labelColourFollowsBackground();
     void intervalZeroFlashesThroughAndRestores();
+    void extremeFixedSizesPlay_data();
+    void extremeFixedSizesPlay();
     void iconizeShowsThumbnailsOfShownPanels();
     void fullScreenStretchesOverClientArea();
     void fittedLayoutAndMissingPanel();
@@ -196,6 +199,34 @@ void PlayerTest::intervalZeroFlashesThroughAndRestores() {
     RunScript negative({});
     negative.Play(*app.window);
     QCOMPARE(negative.shownAtMs.size(), 4);
+}
+
+void PlayerTest::extremeFixedSizesPlay_data() {
+    QTest::addColumn<int>("runStyle");
+    QTest::addColumn<int>("side");
+    QTest::newRow("largest") << 0 << INT32_MAX;
+    QTest::newRow("smallest") << 0 << INT32_MIN;
+    QTest::newRow("40000, iconize") << 2 << 40000;
+}
+
+void PlayerTest::extremeFixedSizesPlay() {
+    QFETCH(int, runStyle);
+    QFETCH(int, side);
+    AppFixture app;
+    UseSamples(runStyle, 100, 1);
+    CurrentProcess().FixedWidth = CurrentProcess().FixedHeight = side;
+    QElapsedTimer clock;
+    clock.start();
+    bool inside = true;
+    RunScript run({});
+    run.onPanel = [&](frm_prev& p, int) {
+        const QWidget* img = p.findChild<ImageControl*>("Img");
+        inside = inside && (p.rect().contains(img->geometry()) || img->size().isEmpty());
+    };
+    run.Play(*app.window);
+    QCOMPARE(run.shownAtMs.size(), 4);
+    QVERIFY(inside);
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void PlayerTest::iconizeShowsThumbnailsOfShownPanels() {
