@@ -51,9 +51,7 @@ frm_cr::frm_cr(QWidget* owner) : DialogBase(owner, "frm_cr", 3990, 1335) {
 
     // Form_Load: the current colour, in full even when a store made elsewhere
     // holds more digits than can be typed.
-    const QString current = HexText(uint32_t(CurrentProcess().BackColor));
-    Text->setMaxLength(std::max<int>(kTypedDigits, current.size()));
-    Text->setText(current);
+    ShowWhole(Text, HexText(uint32_t(CurrentProcess().BackColor)), kTypedDigits);
     Text->setFocus();
 }
 

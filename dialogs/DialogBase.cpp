@@ -1,6 +1,16 @@
 #include "dialogs/DialogBase.h"
 
+#include <QLineEdit>
 #include <QPushButton>
+
+void ShowWhole(QLineEdit* box, const QString& text, int typedLimit) {
+    box->setMaxLength(std::max<int>(typedLimit, int(text.size())));
+    box->setText(text);
+    // Once an edit brings the text within the limit, typing is limited again.
+    QObject::connect(box, &QLineEdit::textEdited, box, [box, typedLimit](const QString& edited) {
+        if (edited.size() <= typedLimit) box->setMaxLength(typedLimit);
+    });
+}
 
 DialogBase::DialogBase(QWidget* owner, const char* name, int clientWidthTwips,
                        int clientHeightTwips)

@@ -6,7 +6,13 @@
 #include <QDialog>
 #include <QRect>
 
+class QLineEdit;
 class QPushButton;
+
+// Shows a stored value whole in a box whose typing is limited to typedLimit
+// characters: the limit grows to fit the value, so nothing stored is cut, and
+// comes back once the user's edits fit it.
+void ShowWhole(QLineEdit* box, const QString& text, int typedLimit);
 
 inline QRect Twips(int left, int top, int width, int height) {
     return QRect(left / 15, top / 15, width / 15, height / 15);

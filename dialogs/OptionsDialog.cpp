@@ -10,12 +10,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+namespace {
+constexpr int kTypedDigits = 4;
+}  // namespace
+
 frm_opt::frm_opt(QWidget* owner) : DialogBase(owner, "frm_opt", 3435, 2415) {
     setWindowTitle(QStringLiteral("オプション"));
     auto* frame1 = Place<QGroupBox>(this, "Frame1", Twips(120, 120, 1935, 615),
                                     QStringLiteral("表示スピード（ミリ秒）"));
     Text1 = Place<QLineEdit>(frame1, "Text1", Twips(120, 240, 1695, 270));
-    Text1->setMaxLength(4);
+    Text1->setMaxLength(kTypedDigits);
     auto* frame2 = Place<QGroupBox>(this, "Frame2", Twips(120, 840, 1935, 1455),
                                     QStringLiteral("実行時の画像処理"));
     const QString captions[] = {QStringLiteral("標準表示"), QStringLiteral("全画面表示"),
@@ -42,7 +46,7 @@ frm_opt::frm_opt(QWidget* owner) : DialogBase(owner, "frm_opt", 3435, 2415) {
 
 void frm_opt::Form_Load() {
     const ProcessRecord& process = CurrentProcess();
-    Text1->setText(QString::number(process.IntervalMs));
+    ShowWhole(Text1, QString::number(process.IntervalMs), kTypedDigits);
     // A run style outside 0 to 2 (from a store made elsewhere) chooses no button.
     if (process.RunStyle >= 0 && process.RunStyle <= 2) {
         opt[process.RunStyle]->setChecked(true);

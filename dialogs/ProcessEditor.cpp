@@ -1,6 +1,7 @@
 #include "dialogs/ProcessEditor.h"
 
 #include "app/MainWindow.h"
+#include "platform/CodePage932.h"
 #include "platform/FileOps.h"
 #include "platform/ImageControl.h"
 #include "platform/PlatformUi.h"
@@ -25,6 +26,14 @@ QString DraggedFile(const QMimeData* mime) {
     if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
     const QUrl url = mime->urls().constFirst();
     return url.isLocalFile() && IsNormalFile(url.toLocalFile()) ? url.toLocalFile() : QString();
+}
+
+// The existence test: text names an existing normal file, and the path fits
+// its field whole (at most 259 characters and 260 bytes in code page 932), so
+// that what is stored is never a cut path.
+bool PassesPathTest(const QString& text) {
+    return text.size() < kPathLength && cp932::Encode(text).bytes.size() <= kPathLength &&
+           IsNormalFile(text);
 }
 
 }  // namespace
@@ -97,7 +106,7 @@ void frm_process::btn_Click(int index) {
 
 void frm_process::btnPREV_Click() {
     for (int i = 0; i < kPanelCount; ++i) {
-        if (IsNormalFile(TrimFixed(Text1[i]->text())))
+        if (PassesPathTest(TrimFixed(Text1[i]->text())))
             Image1[i]->SetPicture(LoadPicture(Text1[i]->text(), Image1[i]->size()));
         else
             Image1[i]->ClearPicture();
@@ -107,7 +116,7 @@ void frm_process::btnPREV_Click() {
 void frm_process::btnOK_Click() {
     ProcessRecord& process = CurrentProcess();
     for (int i = 0; i < kPanelCount; ++i) {
-        if (IsNormalFile(Text1[i]->text())) {
+        if (PassesPathTest(Text1[i]->text())) {
             AssignFixed(process.PanelPath[i], Text1[i]->text());
             continue;
         }
@@ -126,25 +135,24 @@ int frm_process::PanelOf(QObject* widget) const {
     return -1;
 }
 
-// Dropping an image file on a panel's path box or preview does what "..." does.
+// Dropping one image file on a panel's path box or preview does what "..."
+// does. Anything else (text, a folder, an address, several files) is refused,
+// so that the path box never takes raw dropped text.
 bool frm_process::eventFilter(QObject* watched, QEvent* event) {
     const int panel = PanelOf(watched);
-    if (panel < 0) return DialogBase::eventFilter(watched, event);
-    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
-        auto* drag = static_cast<QDropEvent*>(event);
-        if (DraggedFile(drag->mimeData()).isEmpty()) return false;
-        drag->acceptProposedAction();
+    const QEvent::Type type = event->type();
+    if (panel < 0 ||
+        (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop))
+        return DialogBase::eventFilter(watched, event);
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QString path = DraggedFile(drop->mimeData());
+    if (path.isEmpty()) {
+        drop->ignore();
         return true;
     }
-    if (event->type() == QEvent::Drop) {
-        auto* drop = static_cast<QDropEvent*>(event);
-        const QString path = DraggedFile(drop->mimeData());
-        if (path.isEmpty()) return false;
-        SetPanelFromFile(panel, path);
-        drop->acceptProposedAction();
-        return true;
-    }
-    return DialogBase::eventFilter(watched, event);
+    if (type == QEvent::Drop) SetPanelFromFile(panel, path);
+    drop->acceptProposedAction();
+    return true;
 }
 
 void NewProcessCommand(MainWindow& window) {

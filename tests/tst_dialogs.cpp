@@ -51,6 +51,8 @@ class DialogsTest : public QObject {
     void numbersTheUserTypes_data();
     void numbersTheUserTypes();
     void optionsShowAndStore();
+    void optionsShowStoredIntervalWhole_data();
+    void optionsShowStoredIntervalWhole();
     void optionsRefuseNonNumbers();
     void optionsCancelKeepsEverything();
     void colourSampleFollowsTyping();
@@ -126,6 +128,35 @@ void DialogsTest::optionsShowAndStore() {
     negative.findChildren<QPushButton*>("btn")[0]->click();
     QCOMPARE(CurrentProcess().IntervalMs, -1);
     QVERIFY(app.ui.errors.isEmpty());
+}
+
+void DialogsTest::optionsShowStoredIntervalWhole_data() {
+    QTest::addColumn<int>("stored");
+    QTest::newRow("10000") << 10000;
+    QTest::newRow("largest") << INT32_MAX;
+    QTest::newRow("smallest") << INT32_MIN;
+}
+
+void DialogsTest::optionsShowStoredIntervalWhole() {
+    QFETCH(int, stored);
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    CurrentProcess().IntervalMs = stored;
+    {
+        frm_opt options(app.window.get());
+        options.show();
+        QCOMPARE(options.findChild<QLineEdit*>("Text1")->text(), QString::number(stored));
+        QTest::keyClick(&options, Qt::Key_Return);
+    }
+    QCOMPARE(CurrentProcess().IntervalMs, stored);
+    frm_opt options(app.window.get());
+    options.show();
+    auto* text = options.findChild<QLineEdit*>("Text1");
+    QTest::keyClick(text, Qt::Key_End);
+    QTest::keyClicks(text, "7");  // nothing can be typed beyond the shown value
+    QCOMPARE(text->text(), QString::number(stored));
+    Type(text, "123456");  // a fresh text takes four characters again
+    QCOMPARE(text->text(), QStringLiteral("1234"));
 }
 
 void DialogsTest::optionsRefuseNonNumbers() {

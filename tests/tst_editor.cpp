@@ -6,6 +6,7 @@
 #include "tests/support/ScriptedUi.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -51,6 +52,8 @@ class EditorTest : public QObject {
     void directoryHiddenAndEmptyFailTheTest();
     void browseSetsBoxAndPreview();
     void dropSetsBoxAndPreview();
+    void pathBoxRefusesEveryOtherDrop();
+    void pathsThatCannotBeStoredWholeFailTheTest();
     void keysAndLayout();
     void orderMovesPanelsDown();
     void orderButtonsAndCloseBox();
@@ -240,6 +243,79 @@ void EditorTest::dropSetsBoxAndPreview() {
     QDropEvent refused(QPointF(5, 5), Qt::CopyAction, &folder, Qt::LeftButton, {});
     QCoreApplication::sendEvent(Boxes(&editor)[0], &refused);
     QVERIFY(Boxes(&editor)[0]->text().isEmpty());
+}
+
+void EditorTest::pathBoxRefusesEveryOtherDrop() {
+    AppFixture app;
+    frm_process editor(app.window.get(), QStringLiteral("新しいプロセス"));
+    editor.show();
+    QLineEdit* box = Boxes(&editor)[1];
+    box->setText(QStringLiteral("/kept"));
+    auto withText = [](const QList<QUrl>& urls, const QString& text) {
+        auto* mime = new QMimeData;
+        if (!urls.isEmpty()) mime->setUrls(urls);
+        mime->setText(text);
+        return mime;
+    };
+    const QUrl sample = QUrl::fromLocalFile(app.samplePath("panel1.bmp"));
+    const QList<QMimeData*> drops = {
+        withText({}, QStringLiteral("plain text")),
+        withText({QUrl::fromLocalFile(app.dir->path())}, app.dir->path()),
+        withText({QUrl("https://example.org/a.png")}, QStringLiteral("https://example.org/a.png")),
+        withText({sample, QUrl::fromLocalFile(app.samplePath("panel2.jpg"))}, "two\nfiles"),
+        withText({}, app.samplePath("panel1.bmp") + "\n")};
+    for (QMimeData* mime : drops) {
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(box, &enter);
+        QVERIFY2(!enter.isAccepted(), qPrintable(mime->text()));
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(box, &drop);
+        QCOMPARE(box->text(), QStringLiteral("/kept"));
+        delete mime;
+    }
+    QMimeData one;
+    one.setUrls({sample});
+    one.setText(sample.toString());
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &one, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(box, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &one, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(box, &drop);
+    QCOMPARE(box->text(), app.samplePath("panel1.bmp"));
+}
+
+void EditorTest::pathsThatCannotBeStoredWholeFailTheTest() {
+    AppFixture app;
+    // A file whose full path has 281 characters, one of 259, and one of 200
+    // characters that takes more than 260 bytes in code page 932.
+    auto fileWithPath = [&](const QStringList& folders, int length) {
+        QString path = app.dir->path();
+        for (const QString& f : folders) path += u'/' + f;
+        QDir().mkpath(path);
+        path += u'/';
+        path += QString(length - path.size() - 4, u'p') + ".png";
+        QFile::copy(app.samplePath("panel4.png"), path);
+        return path;
+    };
+    const QString tooLong = fileWithPath({QString(100, u'a'), QString(100, u'b')}, 281);
+    const QString longest = fileWithPath({QString(100, u'c'), QString(100, u'd')}, 259);
+    const QString wide = fileWithPath({QString(60, u'漢'), QString(60, u'字')}, 200);
+    QCOMPARE(tooLong.size(), 281);
+    QVERIFY(QFileInfo(tooLong).isFile() && QFileInfo(longest).isFile() && QFileInfo(wide).isFile());
+    CurrentProcess() = SampleProcess(QStringLiteral("keep"));
+    const QStringList old = StoredPaths();
+    frm_process editor(app.window.get(), QStringLiteral("プロセスの編集"));
+    editor.show();
+    app.ui.files << tooLong;
+    editor.findChildren<QPushButton*>("btn")[0]->click();  // chosen
+    QCOMPARE(Boxes(&editor)[0]->text(), tooLong);
+    Boxes(&editor)[1]->setText(wide);  // typed
+    Boxes(&editor)[2]->setText(longest);
+    app.ui.answers << false << false;
+    editor.findChild<QPushButton*>("btnOK")->click();
+    QCOMPARE(app.ui.questions, (QStringList{"不正なパスがあります\r1コマ目\rやり直しますか？",
+                                            "不正なパスがあります\r2コマ目\rやり直しますか？"}));
+    QCOMPARE(StoredPaths(), (QStringList{old[0], old[1], longest, old[3]}));
 }
 
 void EditorTest::keysAndLayout() {
