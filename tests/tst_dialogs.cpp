@@ -8,6 +8,7 @@
 #include "platform/Numeric.h"
 #include "tests/support/ScriptedUi.h"
 
+#include <QColorDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -245,10 +246,28 @@ void DialogsTest::colourChooserResultIsBgr() {
     QCOMPARE(frm_cr::HexText(0), QStringLiteral("0"));
     QCOMPARE(frm_cr::HexText(0xFF), QStringLiteral("FF"));
     QCOMPARE(frm_cr::HexText(0x0A0B0C), QStringLiteral("A0B0C"));
-    AppFixture app;
+    CurrentProcess() = SampleProcess();
     CurrentProcess().BackColor = int32_t(0x12345678);  // more digits than can be typed
-    frm_cr dialog(app.window.get());
+    QWidget owner;
+    frm_cr dialog(&owner);
+    dialog.show();
     QCOMPARE(dialog.findChild<QLineEdit*>("Text")->text(), QStringLiteral("12345678"));
+    // The real chooser (no scripted boxes here): it opens on black with 16 white
+    // custom colours, and red 0x12, green 0x34, blue 0x56 comes back as 0x00563412.
+    bool opensOnBlack = false, customWhite = true;
+    WhenModal([&](QWidget* modal) {
+        auto* chooser = qobject_cast<QColorDialog*>(modal);
+        QVERIFY(chooser);
+        opensOnBlack = chooser->currentColor() == QColor(Qt::black);
+        for (int i = 0; i < 16; ++i) customWhite &= QColorDialog::customColor(i) == Qt::white;
+        chooser->setCurrentColor(QColor(0x12, 0x34, 0x56));
+        chooser->accept();
+    });
+    dialog.findChild<QPushButton*>("btncc")->click();
+    QVERIFY(opensOnBlack);
+    QVERIFY(customWhite);
+    QCOMPARE(dialog.findChild<QLineEdit*>("Text")->text(), QStringLiteral("563412"));
+    WhenModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
     uint32_t color = 7;
     QVERIFY(!ShowColorDialog(&dialog, color));  // cancelled
     QCOMPARE(color, 7u);
@@ -269,8 +288,9 @@ void DialogsTest::fitDialogFreezesPresentSize() {
     QCOMPARE(CurrentProcess().FixedWidth, 347);  // 347.33 from the mode in force
     QCOMPARE(CurrentProcess().FixedHeight, 214);
     QCOMPARE(app.window->Img()->toolTip(), QStringLiteral("固定"));
+    const QSize client = app.window->ClientArea()->size();
     app.window->resize(app.window->width() + 200, app.window->height() + 100);
-    QTest::qWait(30);
+    QTRY_COMPARE(app.window->ClientArea()->size(), client + QSize(200, 100));
     QCOMPARE(app.window->Img()->LogicalGeometry().size(), QSizeF(347, 214));
 }
 

@@ -46,6 +46,7 @@ class SaveOpenTest : public QObject {
     void blankNameIsStoredAndReadsEmpty();
     void decliningOverwriteShowsNoFailure();
     void foreignFileIsReportedAndKept();
+    void unstorableNameIsReportedWithReason_data();
     void unstorableNameIsReportedWithReason();
     void listShowsNamesInFileOrder();
     void openByEnterReplacesWholeProcess();
@@ -134,13 +135,29 @@ void SaveOpenTest::foreignFileIsReportedAndKept() {
     QCOMPARE(TrimFixed(CurrentProcess().Name), QStringLiteral("new"));
 }
 
+void SaveOpenTest::unstorableNameIsReportedWithReason_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("accents") << QStringLiteral("Ünïcode");
+    QTest::newRow("emoji") << QStringLiteral("😀");
+    QTest::newRow("emoji at the end of the field") << QStringLiteral("abcdefghijklmn😀");
+}
+
 void SaveOpenTest::unstorableNameIsReportedWithReason() {
+    QFETCH(QString, name);
     AppFixture app;
     CurrentProcess() = SampleProcess(QStringLiteral("old"));
-    app.ui.inputs << QStringLiteral("Ünïcode");
+    app.ui.inputs << name;
     SaveCommand(*app.window);
     QCOMPARE(app.ui.errors,
              QStringList{"保存出来ませんでした\rプロセス名に保存できない文字があります"});
+    QVERIFY(!QFile::exists(app.storePath()));
+    // A path with a character outside the BMP is refused the same way.
+    CurrentProcess() = SampleProcess(QStringLiteral("old"));
+    AssignFixed(CurrentProcess().PanelPath[2], QStringLiteral("/p/😀.png"));
+    app.ui.inputs << QStringLiteral("old");
+    SaveCommand(*app.window);
+    QCOMPARE(app.ui.errors.last(),
+             QStringLiteral("保存出来ませんでした\r3コマ目のパスに保存できない文字があります"));
     QVERIFY(!QFile::exists(app.storePath()));
 }
 

@@ -1,9 +1,14 @@
 #include "tests/support/ScriptedUi.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
 #include <QListWidget>
+#include <QPointer>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 
 bool ScriptedUi::AskYesNo(QWidget*, const QString& message) {
     questions << message;
@@ -37,16 +42,38 @@ QStringList ListItems(QListWidget* list) {
 }
 
 void WhenModal(std::function<void(QWidget*)> action) {
+    constexpr int kLimitMs = 5000;
+    struct Watch {
+        QElapsedTimer clock;
+        QPointer<QWidget> acted;
+        bool came = false;
+    };
+    auto watch = std::make_shared<Watch>();
+    watch->clock.start();
     auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+    QObject::connect(timer, &QTimer::timeout, [timer, watch, action] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible()) return;
+        const bool finished = watch->came && (!watch->acted || !watch->acted->isVisible());
+        if (!watch->came && modal && modal->isVisible()) {
+            watch->came = true;
+            watch->acted = modal;
+            watch->clock.restart();
+            action(modal);
+            return;
+        }
+        if (!finished && watch->clock.elapsed() < kLimitMs) return;
+        if (!finished) {
+            // Nothing came, or what came did not close: fail the test and unblock it.
+            QTest::qFail(watch->came ? "the modal dialog did not close within 5 s"
+                                     : "no modal dialog came within 5 s",
+                         __FILE__, __LINE__);
+            if (auto* stuck = qobject_cast<QDialog*>(watch->came ? watch->acted.data() : modal))
+                stuck->reject();
+        }
         timer->stop();
         timer->deleteLater();
-        action(modal);
     });
-    timer->start();
+    timer->start(5);
 }
 
 #include "app/MainWindow.h"

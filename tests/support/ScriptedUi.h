@@ -42,6 +42,8 @@ class QListWidget;
 QStringList ListItems(QListWidget* list);
 
 // Runs action once the next modal dialog is up (for commands that call exec()).
+// A dialog that does not come within 5 s, or does not close within 5 s of the
+// action, fails the running test and is closed, so that nothing blocks.
 void WhenModal(std::function<void(QWidget*)> action);
 
 class MainWindow;
