@@ -50,7 +50,7 @@ void WhenModal(std::function<void(QWidget*)> action) {
     };
     auto watch = std::make_shared<Watch>();
     watch->clock.start();
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(qApp);  // gone with the application if never finished
     QObject::connect(timer, &QTimer::timeout, [timer, watch, action] {
         QWidget* modal = QApplication::activeModalWidget();
         const bool finished = watch->came && (!watch->acted || !watch->acted->isVisible());
