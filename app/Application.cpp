@@ -18,6 +18,9 @@ void SetUpApplication(QApplication& app) {
     font.setPointSize(9);
     QApplication::setFont(font);
 
+    // The interface is Japanese: so are Qt's own texts, dates and numbers,
+    // whatever the environment's locale.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     static QTranslator translator;
     if (translator.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

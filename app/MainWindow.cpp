@@ -9,6 +9,7 @@
 #include "dialogs/OrderDialog.h"
 #include "dialogs/ProcessEditor.h"
 #include "dialogs/ProcessList.h"
+#include "platform/Desktop.h"
 #include "platform/ImageControl.h"
 #include "platform/PlatformUi.h"
 #include "player/Player.h"
@@ -81,7 +82,8 @@ MainWindow::MainWindow(const QString& storePath) : store_(storePath) {
     client_->resize(kClientWidth, kClientHeight);
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+        move(CenteredFramePos(size(), screen->availableGeometry()));
+    CenterOnShow(this, nullptr);  // again with the title bar, once the window is framed
 }
 
 MainWindow::~MainWindow() {

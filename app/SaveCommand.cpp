@@ -14,8 +14,9 @@ const QString kPrompt = QStringLiteral(
 // Asks until the name fits the store's 16-byte field; the empty text on Cancel.
 QString AskName(MainWindow& window) {
     for (;;) {
-        const QString name =
-            Ui().InputBox(&window, kPrompt, kAppTitle, TrimFixed(CurrentProcess().Name));
+        // Typed on Linux, 〜 and the like are the Windows characters that the store can hold.
+        const QString name = cp932::WindowsForms(
+            Ui().InputBox(&window, kPrompt, kAppTitle, TrimFixed(CurrentProcess().Name)));
         if (name.isEmpty() || cp932::Encode(name).bytes.size() <= kNameLength) return name;
     }
 }

@@ -1,5 +1,7 @@
 #include "dialogs/DialogBase.h"
 
+#include "platform/Desktop.h"
+
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -19,6 +21,7 @@ DialogBase::DialogBase(QWidget* owner, const char* name, int clientWidthTwips,
     setObjectName(QLatin1String(name));
     setFixedSize(clientWidthTwips / 15, clientHeightTwips / 15);
     setModal(true);
+    CenterOnShow(this, owner);
 }
 
 QPushButton* DialogBase::Button(QWidget* parent, const char* name, const QString& caption,

@@ -3,6 +3,8 @@
 #include "app/MainWindow.h"
 
 #include <QKeyEvent>
+#include "dialogs/ListBox.h"
+
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -10,7 +12,7 @@
 frm_prono::frm_prono(QWidget* owner) : DialogBase(owner, "frm_prono", 4080, 2010) {
     setWindowTitle(QStringLiteral("プロセスの順位"));
     Place<QLabel>(this, "Label1", Twips(120, 120, 2175, 255), QStringLiteral("現在の順番"));
-    List = Place<QListWidget>(this, "List", Twips(120, 360, 3255, 1140));
+    List = Place<ListBox>(this, "List", Twips(120, 360, 3255, 1140));
     btnUpDown[0] = Button(this, "btnUpDown", QStringLiteral("▲"), Twips(3480, 480, 495, 375));
     btnUpDown[1] = Button(this, "btnUpDown", QStringLiteral("▼"), Twips(3480, 960, 495, 375));
     btnOK = Button(this, "btnOK", QStringLiteral("閉じる"), Twips(1560, 1560, 975, 375));

@@ -1,6 +1,7 @@
 #include "dialogs/ProcessList.h"
 
 #include "app/MainWindow.h"
+#include "dialogs/ListBox.h"
 #include "model/ProcessStore.h"
 #include "platform/PlatformUi.h"
 
@@ -11,7 +12,7 @@
 frm_open::frm_open(QWidget* owner, const ProcessStore& store)
     : DialogBase(owner, "frm_open", 3825, 1800), store_(store) {
     Place<QLabel>(this, "Label1", Twips(120, 120, 1095, 255), QStringLiteral("プロセス一覧"));
-    List = Place<QListWidget>(this, "List", Twips(120, 360, 2535, 1320));
+    List = Place<ListBox>(this, "List", Twips(120, 360, 2535, 1320));
     List->setUniformItemSizes(true);  // keeps tens of thousands of names quick
     btnOPEN = Button(this, "btnOPEN", QStringLiteral("開く"), Twips(2760, 360, 975, 375));
     btnDEL = Button(this, "btnDEL", QStringLiteral("削除"), Twips(2760, 840, 975, 375));

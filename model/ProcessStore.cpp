@@ -25,6 +25,13 @@ qint64 RecordOffset(int32_t index) {
 
 // ---- text fields ---------------------------------------------------------
 
+// A character as the user can read it; half of a character pair as its code.
+QString Shown(const QString& character) {
+    if (character.size() == 1 && character[0].isSurrogate())
+        return QStringLiteral("U+%1").arg(character[0].unicode(), 4, 16, QLatin1Char('0')).toUpper();
+    return character;
+}
+
 template <std::size_t N>
 void DecodeField(FixedText<N>& field, QByteArrayView bytes) {
     const QString text = cp932::Decode(bytes);
@@ -44,10 +51,12 @@ bool EncodeField(const FixedText<N>& field, char* out) {
     return encoded.lossless && TrimFixed(cp932::Decode(stored)) == TrimFixed(field);
 }
 
+// Why a field cannot be stored: too long, or the first character that code
+// page 932 cannot hold.
 QString FieldProblem(const QString& fieldName, QStringView text) {
-    return cp932::Encode(text).lossless
-               ? fieldName + QStringLiteral("が長すぎます")
-               : fieldName + QStringLiteral("に保存できない文字があります");
+    const cp932::Encoded encoded = cp932::Encode(text);
+    if (encoded.lossless) return fieldName + QStringLiteral("が長すぎます");
+    return fieldName + QStringLiteral("に保存できない文字「%1」があります").arg(Shown(encoded.firstLost));
 }
 
 // ---- file helpers --------------------------------------------------------

@@ -79,13 +79,19 @@ bool EncodeRun(QStringView run, QByteArray& out) {
 
 // Encodes one character at a time; used only after a run failed, to keep every
 // mappable character and mark the text as lossy.
-void EncodeLossy(QStringView run, QByteArray& out) {
+// Returns the first character that has no code page 932 form.
+QString EncodeLossy(QStringView run, QByteArray& out) {
+    QString first;
     for (qsizetype i = 0; i < run.size(); ++i) {
         qsizetype len = (run[i].isHighSurrogate() && i + 1 < run.size()) ? 2 : 1;
         // One '?' per 16-bit unit, so the bytes are never fewer than the characters.
-        if (!EncodeRun(run.sliced(i, len), out)) out.append(QByteArray(len, '?'));
+        if (!EncodeRun(run.sliced(i, len), out)) {
+            out.append(QByteArray(len, '?'));
+            if (first.isEmpty()) first = run.sliced(i, len).toString();
+        }
         i += len - 1;
     }
+    return first;
 }
 
 void DecodeRun(QByteArrayView run, QString& out) {
@@ -109,8 +115,9 @@ Encoded Encode(QStringView text) {
     auto flush = [&](qsizetype end) {
         QStringView run = text.sliced(runStart, end - runStart);
         if (!EncodeRun(run, result.bytes)) {
+            const QString lost = EncodeLossy(run, result.bytes);
+            if (result.lossless) result.firstLost = lost;
             result.lossless = false;
-            EncodeLossy(run, result.bytes);
         }
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -121,6 +128,26 @@ Encoded Encode(QStringView text) {
     }
     flush(text.size());
     return result;
+}
+
+QString WindowsForms(QStringView text) {
+    // Where the Japanese tables of Linux (and Unicode's own JIS mapping) and
+    // Windows give one code point different characters.
+    static const std::pair<char16_t, char16_t> kPairs[] = {
+        {0x301C, 0xFF5E},  // 〜 wave dash -> ～ full-width tilde
+        {0x2016, 0x2225},  // ‖ double vertical line -> ∥ parallel to
+        {0x2212, 0xFF0D},  // − minus sign -> － full-width hyphen-minus
+        {0x2014, 0x2015},  // — em dash -> ― horizontal bar
+        {0x00A2, 0xFFE0},  // ¢ -> ￠
+        {0x00A3, 0xFFE1},  // £ -> ￡
+        {0x00AC, 0xFFE2},  // ¬ -> ￢
+        {0x00A6, 0xFFE4},  // ¦ -> ￤
+    };
+    QString out = text.toString();
+    for (QChar& c : out)
+        for (const auto& [other, windows] : kPairs)
+            if (c.unicode() == other) c = QChar(windows);
+    return out;
 }
 
 QString Decode(QByteArrayView bytes) {

@@ -1,9 +1,17 @@
 #include "platform/Desktop.h"
 
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 std::function<uint64_t()> g_clockSource;
@@ -44,4 +52,85 @@ void SetWindowTopMost(QWidget* window, bool topMost) {
     window->show();
     if (QWindow* handle = window->windowHandle())
         handle->setFlag(Qt::WindowStaysOnTopHint, topMost);
+}
+
+QPoint CenteredFramePos(const QSize& frame, const QRect& over) {
+    return over.topLeft() +
+           QPoint((over.width() - frame.width()) / 2, (over.height() - frame.height()) / 2);
+}
+
+namespace {
+
+// Keeps a window centred while the window manager frames it: the frame's
+// size is known only some time after the window is shown, and it comes with no
+// event of its own, so the frame is looked at a few times.
+class Centerer : public QObject {
+  public:
+    Centerer(QWidget* window, QWidget* owner) : QObject(window), window_(window), owner_(owner) {
+        window->installEventFilter(this);
+        connect(&settle_, &QTimer::timeout, this, &Centerer::Settle);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            shown_.start();
+            Center();
+            settle_.start(kPollMs);
+        }
+        return false;
+    }
+
+  private:
+    static constexpr int kPollMs = 20, kSettleMs = 600;
+
+    QRect Over() const {
+        if (owner_) return owner_->frameGeometry();
+        QScreen* screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
+        return screen ? screen->availableGeometry() : QRect();
+    }
+
+    void Center() {
+        centeredFrame_ = window_->frameGeometry().size();
+        const QPoint at = CenteredFramePos(centeredFrame_, Over());
+        if (at != window_->frameGeometry().topLeft()) window_->move(at);
+    }
+
+    void Settle() {
+        if (window_->frameGeometry().size() != centeredFrame_) Center();
+        if (shown_.elapsed() > kSettleMs || !window_->isVisible()) settle_.stop();
+    }
+
+    QWidget* window_;
+    QPointer<QWidget> owner_;
+    QElapsedTimer shown_;
+    QTimer settle_;
+    QSize centeredFrame_;
+};
+
+}  // namespace
+
+void CenterOnShow(QWidget* window, QWidget* owner) {
+    new Centerer(window, owner ? owner->window() : nullptr);
+}
+
+namespace {
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+}  // namespace
+
+void SetEmptyWindowName(QWidget* window) {
+    if (QGuiApplication::platformName() != u"xcb" || !window->windowHandle()) return;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection) return;
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
+                        Atom(connection, "_NET_WM_NAME"), Atom(connection, "UTF8_STRING"), 8, 0,
+                        nullptr);
+    xcb_flush(connection);
 }

@@ -1,6 +1,8 @@
 // Clock, mouse pointer and window-order services.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <cstdint>
 #include <functional>
 
@@ -20,3 +22,14 @@ int CursorDisplayCount();
 // Puts a window into or out of the stay-on-top position in place, keeping its
 // place and size, and shows it.
 void SetWindowTopMost(QWidget* window, bool topMost);
+
+// Centres the window's frame on its owner's frame (or, without an owner, on
+// the screen) when it is shown, and again once the window manager has framed
+// it, so that the title bar counts in the centring.
+void CenterOnShow(QWidget* window, QWidget* owner);
+// Where CenterOnShow puts a frame of that size.
+QPoint CenteredFramePos(const QSize& frame, const QRect& over);
+
+// Gives a shown window the empty name, where the window system would otherwise
+// name an untitled window after the application.
+void SetEmptyWindowName(QWidget* window);

@@ -140,10 +140,9 @@ void ImageControl::paintEvent(QPaintEvent*) {
     if (border_) DrawBorder(painter, whole);
 }
 
-// Each edge is a one-pixel band of the whole control, cut to the window, so
-// that no coordinate far outside it reaches the painter.
-void ImageControl::DrawBorder(QPainter& painter, const QRect& whole) {
-    const QRect r = whole.adjusted(0, 0, -1, -1);
+// Each edge is the outermost row or column of the whole control, cut to the
+// window, so that no coordinate far outside it reaches the painter.
+void ImageControl::DrawBorder(QPainter& painter, const QRect& r) {
     auto band = [&](int x1, int y1, int x2, int y2, const QColor& color) {
         painter.fillRect(QRect(QPoint(x1, y1), QPoint(x2, y2)).intersected(rect()), color);
     };

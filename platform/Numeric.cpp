@@ -4,7 +4,16 @@
 #include <cfenv>
 #include <cmath>
 
-std::optional<double> ParseNumber(const QString& text) {
+// Full-width digits, letters, signs, points and spaces (what a Japanese input
+// method types) read as their ASCII forms; the minus sign U+2212 as '-'.
+QString AsciiForms(const QString& text) {
+    QString folded = text.normalized(QString::NormalizationForm_KC);
+    folded.replace(QChar(0x2212), QLatin1Char('-'));
+    return folded;
+}
+
+std::optional<double> ParseNumber(const QString& typed) {
+    const QString text = AsciiForms(typed);
     static const QRegularExpression form(
         QStringLiteral("^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?\\s*$"));
     if (!form.match(text).hasMatch()) return std::nullopt;
@@ -23,7 +32,8 @@ std::optional<int32_t> ToInt32RoundedHalfEven(double value) {
     return int32_t(rounded);
 }
 
-std::optional<uint32_t> ParseHex(const QString& text) {
+std::optional<uint32_t> ParseHex(const QString& typed) {
+    const QString text = AsciiForms(typed);
     static const QRegularExpression form(QStringLiteral("^[0-9A-Fa-f]+$"));
     if (!form.match(text).hasMatch()) return std::nullopt;
     bool ok = false;

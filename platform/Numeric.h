@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+// Full-width forms are read as their ASCII forms in both.
+
 // A decimal number: optional spaces around, an optional sign, digits with an
 // optional decimal point (or a point and digits), and an optional exponent
 // (1e3). Thousands separators, currency signs and hexadecimal are not numbers.

@@ -1,12 +1,21 @@
 #include "platform/PlatformUi.h"
 
+#include "platform/Desktop.h"
+
 #include <QApplication>
+#include <QCloseEvent>
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QInputDialog>
+#include <QKeyEvent>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTreeView>
 #include <QUrl>
 
 namespace {
@@ -23,24 +32,74 @@ QString AnyCaseGlob(const QString& suffix) {
     return glob;
 }
 
+// A question that must be answered Yes or No: it has no cancel, so Escape and
+// the close box do nothing, and its title bar has no close button.
+class YesNoBox : public QMessageBox {
+  public:
+    YesNoBox(const QString& message, QWidget* owner)
+        : QMessageBox(QMessageBox::Question, kAppTitle, message, QMessageBox::Yes | QMessageBox::No,
+                      owner) {
+        setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+        setDefaultButton(QMessageBox::Yes);
+    }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() != Qt::Key_Escape) QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
+
+// The size, type and date columns of the file chooser in Japanese, whatever
+// the system's locale says.
+class JapaneseFileColumns : public QIdentityProxyModel {
+  public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        const int column = index.column();
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role != Qt::DisplayRole || !files || (column != 1 && column != 3))
+            return QIdentityProxyModel::data(index, role);
+        const QFileInfo info = files->fileInfo(mapToSource(index));
+        const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+        if (column == 1)
+            return info.isDir() ? QString()
+                                : japanese.formattedDataSize(info.size(), 1,
+                                                             QLocale::DataSizeTraditionalFormat);
+        return japanese.toString(info.lastModified(), QStringLiteral("yyyy/MM/dd H:mm"));
+    }
+};
+
+// Wide enough that the name, size, type and date columns show whole.
+void ShowColumnsWhole(QFileDialog& dialog) {
+    dialog.resize(860, 500);
+    if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        const int widths[] = {300, 90, 170, 140};
+        for (int column = 0; column < 4; ++column)
+            details->header()->resizeSection(column, widths[column]);
+    }
+}
+
 class QtPlatformUi final : public PlatformUi {
   public:
     bool AskYesNo(QWidget* owner, const QString& message) override {
-        QMessageBox box(QMessageBox::Question, kAppTitle, DisplayLines(message),
-                        QMessageBox::Yes | QMessageBox::No, owner);
-        box.setDefaultButton(QMessageBox::Yes);
+        YesNoBox box(DisplayLines(message), owner);
+        CenterOnShow(&box, owner);
         return box.exec() == QMessageBox::Yes;
     }
 
     void ShowError(QWidget* owner, const QString& message) override {
         QMessageBox box(QMessageBox::Critical, kAppTitle, DisplayLines(message), QMessageBox::Ok,
                         owner);
+        CenterOnShow(&box, owner);
         box.exec();
     }
 
     QString InputBox(QWidget* owner, const QString& prompt, const QString& title,
                      const QString& defaultText) override {
         QInputDialog dialog(owner);
+        CenterOnShow(&dialog, owner);
         dialog.setWindowTitle(title);
         dialog.setLabelText(DisplayLines(prompt));
         dialog.setTextValue(defaultText);
@@ -57,6 +116,9 @@ class QtPlatformUi final : public PlatformUi {
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setNameFilter(filterName + QStringLiteral(" (") + globs.join(u' ') + u')');
+        dialog.setProxyModel(new JapaneseFileColumns(&dialog));
+        ShowColumnsWhole(dialog);
+        CenterOnShow(&dialog, owner);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
         const QFileInfo chosen(dialog.selectedFiles().constFirst());
         return chosen.isFile() ? chosen.absoluteFilePath() : QString();
@@ -67,6 +129,7 @@ class QtPlatformUi final : public PlatformUi {
             QColorDialog::setCustomColor(i, Qt::white);
         QColorDialog dialog(Qt::black, owner);
         dialog.setOption(QColorDialog::DontUseNativeDialog);
+        CenterOnShow(&dialog, owner);
         if (dialog.exec() != QDialog::Accepted) return std::nullopt;
         const QColor c = dialog.selectedColor();
         return uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16;

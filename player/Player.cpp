@@ -86,6 +86,7 @@ frm_prev::~frm_prev() = default;
 
 void frm_prev::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    SetEmptyWindowName(this);  // the caption is empty, so is the window's name
     // The run starts on the first activation; a window manager may never
     // activate a window, so the first showing counts as one too.
     QTimer::singleShot(0, this, &frm_prev::Form_Activate);
@@ -155,8 +156,7 @@ void frm_prev::Form_Activate() {
     palette.setColor(QPalette::Window, FromColorValue(CurrentProcess().BackColor));
     setPalette(palette);
     Label->setPalette(palette);
-    Label->adjustSize();
-    Label->move(0, height() - Label->height());
+    PlaceLabel();
     StartDecoding();
 
     for (;;) {
@@ -310,8 +310,15 @@ void frm_prev::Form_KeyUp(int keyCode) {
         default:
             return;
     }
+    PlaceLabel();
+}
+
+// The status line sits at the bottom-left, as wide as its text; while it is
+// empty it is not there at all, so it hides nothing of the picture.
+void frm_prev::PlaceLabel() {
     Label->adjustSize();
     Label->move(0, height() - Label->height());
+    Label->setVisible(!Label->text().isEmpty());
 }
 
 void frm_prev::Form_QueryUnload() {

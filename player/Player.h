@@ -48,6 +48,7 @@ class frm_prev : public QDialog {
     void StartDecoding();
     void PrepareNextPanel();
     QSize DisplaySize() const;
+    void PlaceLabel();
 
     QLabel* Label = nullptr;
     ImageControl* Img = nullptr;

@@ -9,8 +9,10 @@
 #include "tests/support/ScriptedUi.h"
 
 #include <QColorDialog>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -26,6 +28,15 @@ void Type(QLineEdit* box, const QString& text) {
     box->selectAll();
     QTest::keyClick(box, Qt::Key_Backspace);
     QTest::keyClicks(box, text);
+}
+
+// Text committed by an input method, as Japanese is typed.
+void Compose(QLineEdit* box, const QString& text) {
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QCoreApplication::sendEvent(box, &commit);
 }
 
 bool LinkLit(QLabel* link) {
@@ -59,6 +70,8 @@ class DialogsTest : public QObject {
     void colourSampleFollowsTyping();
     void colourOkAppliesAndCancelWritesNothing();
     void colourChooserResultIsBgr();
+    void dialogsSitCentredOnTheirOwner();
+    void yesNoQuestionsHaveNoCancel();
     void fitDialogFreezesPresentSize();
     void fitDialogModes();
     void aboutShowsVersionAndBeeps();
@@ -85,6 +98,14 @@ void DialogsTest::numbersTheUserTypes_data() {
     QTest::newRow("hex") << "&H10" << no;
     QTest::newRow("thousands") << "1,000" << no;
     QTest::newRow("point alone") << "." << no;
+    // What a Japanese input method types.
+    QTest::newRow("full-width 500") << "５００" << 500;
+    QTest::newRow("full-width sign") << "－１２" << -12;
+    QTest::newRow("minus sign") << "−5" << -5;
+    QTest::newRow("full-width point") << "１．５" << 2;
+    QTest::newRow("ideographic spaces") << "　７　" << 7;
+    QTest::newRow("full-width exponent") << "１ｅ３" << 1000;
+    QTest::newRow("yen") << "５００円" << no;
 }
 
 void DialogsTest::numbersTheUserTypes() {
@@ -109,7 +130,8 @@ void DialogsTest::optionsShowAndStore() {
     QCOMPARE(text->maxLength(), 4);
     Type(text, "50000");
     QCOMPARE(text->text(), QStringLiteral("5000"));  // a fifth character cannot be typed
-    Type(text, "500");
+    Compose(text, "５００");
+    QCOMPARE(text->text(), QStringLiteral("５００"));
     opt[1]->click();
     QTest::keyClick(text, Qt::Key_Return);
     QVERIFY(!options.isVisible());
@@ -207,6 +229,8 @@ void DialogsTest::colourSampleFollowsTyping() {
     QCOMPARE(SampleOf(dialog), QColor(0, 0, 255));
     Type(text, "800000");
     QCOMPARE(SampleOf(dialog), QColor(0, 0, 0x80));
+    Compose(text, "ｆＦ８０");  // full-width, as a Japanese input method types
+    QCOMPARE(SampleOf(dialog), QColor(0x80, 0xFF, 0));
     Type(text, "ff");
     QCOMPARE(SampleOf(dialog), QColor(255, 0, 0));
     QTest::keyClicks(text, "g");
@@ -271,6 +295,52 @@ void DialogsTest::colourChooserResultIsBgr() {
     uint32_t color = 7;
     QVERIFY(!ShowColorDialog(&dialog, color));  // cancelled
     QCOMPARE(color, 7u);
+}
+
+void DialogsTest::dialogsSitCentredOnTheirOwner() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    app.window->move(app.window->pos() + QPoint(-70, 40));
+    QTRY_VERIFY(app.window->frameGeometry().topLeft().x() < 300);
+    const QPoint owner = app.window->frameGeometry().center();
+    std::vector<std::unique_ptr<QDialog>> dialogs;
+    dialogs.emplace_back(new frm_opt(app.window.get()));
+    dialogs.emplace_back(new frm_cr(app.window.get()));
+    dialogs.emplace_back(new frm_appr(app.window.get(), *app.window->Img()));
+    dialogs.emplace_back(new frm_version(app.window.get()));
+    for (auto& dialog : dialogs) {
+        dialog->show();
+        QTRY_VERIFY2((dialog->frameGeometry().center() - owner).manhattanLength() <= 1,
+                     dialog->objectName().toLatin1());
+        // No minimise or maximise button is asked of the window manager.
+        const Qt::WindowFlags flags = dialog->windowFlags();
+        QVERIFY(flags & Qt::CustomizeWindowHint);
+        QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        dialog->close();
+    }
+}
+
+void DialogsTest::yesNoQuestionsHaveNoCancel() {
+    // The real message box (no scripted boxes here).
+    QWidget owner;
+    owner.resize(400, 300);
+    owner.show();
+    bool stayedOpen = false, closeButton = true, centred = false;
+    WhenModal([&](QWidget* box) {
+        QTest::keyClick(box, Qt::Key_Escape);
+        box->close();
+        stayedOpen = box->isVisible();
+        closeButton = box->windowFlags() & Qt::WindowCloseButtonHint;
+        centred =
+            (box->frameGeometry().center() - owner.frameGeometry().center()).manhattanLength() <= 1;
+        qobject_cast<QMessageBox*>(box)->button(QMessageBox::No)->click();
+    });
+    QVERIFY(!Ui().AskYesNo(&owner, QStringLiteral("削除しますか？")));
+    QVERIFY(stayedOpen);
+    QVERIFY(!closeButton);
+    QVERIFY(centred);
+    WhenModal([](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });  // Yes is the default
+    QVERIFY(Ui().AskYesNo(&owner, QStringLiteral("削除しますか？")));
 }
 
 void DialogsTest::fitDialogFreezesPresentSize() {

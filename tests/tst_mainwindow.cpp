@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -95,6 +96,16 @@ void MainWindowTest::freshStart() {
     const QImage shot = w.ClientArea()->grab().toImage();
     QCOMPARE(shot.pixel(5, 5), qRgb(0, 0, 0));
     QCOMPARE(shot.pixel(79, 100), qRgb(128, 128, 128));  // the 3D frame's shadow edge
+    // Its light edges are the frame's last column and row: 347 x 214 in all.
+    QCOMPARE(shot.pixel(425, 100), qRgb(255, 255, 255));
+    QCOMPARE(shot.pixel(424, 100), qRgb(0, 0, 0));
+    QCOMPARE(shot.pixel(426, 100), qRgb(0, 0, 0));
+    QCOMPARE(shot.pixel(200, 249), qRgb(255, 255, 255));
+    QCOMPARE(shot.pixel(200, 248), qRgb(0, 0, 0));
+    QCOMPARE(shot.pixel(200, 36), qRgb(128, 128, 128));
+    // The window's frame sits at the centre of the screen.
+    const QPoint centre = w.screen()->availableGeometry().center();
+    QTRY_VERIFY((w.frameGeometry().center() - centre).manhattanLength() <= 1);
     QVERIFY(!PopupOpens(w, Qt::RightButton));
 }
 

@@ -152,11 +152,17 @@ void PlayerTest::enterShowsPathThatStays() {
     AppFixture app;
     UseSamples(0, 1000);
     QStringList texts;
+    QList<bool> shown;
     RunScript run({{0, 1500, [](frm_prev& p) { Release(p, Qt::Key_Return); }}});
-    run.onPanel = [&](frm_prev& p, int) { texts << p.findChild<QLabel*>("Label")->text(); };
+    run.onPanel = [&](frm_prev& p, int) {
+        texts << p.findChild<QLabel*>("Label")->text();
+        shown << p.findChild<QLabel*>("Label")->isVisible();
+    };
     run.Play(*app.window);
     const QString second = TrimFixed(CurrentProcess().PanelPath[1]);
     QCOMPARE(texts, (QStringList{"", "", second, second}));  // read as each panel starts
+    // While empty, the status line is not there to hide part of the picture.
+    QCOMPARE(shown, (QList<bool>{false, false, true, true}));
 }
 
 void PlayerTest::labelColourFollowsBackground_data() {

@@ -48,8 +48,12 @@ class SaveOpenTest : public QObject {
     void foreignFileIsReportedAndKept();
     void unstorableNameIsReportedWithReason_data();
     void unstorableNameIsReportedWithReason();
+    void linuxSpellingsStoreAsWindowsText();
     void listShowsNamesInFileOrder();
     void openByEnterReplacesWholeProcess();
+    void keyboardAloneOpensALoneProcess();
+    void firstArrowKeySelects_data();
+    void firstArrowKeySelects();
     void openByDoubleClickAndCaseTwins();
     void deleteAsksRefillsAndKeepsCurrent();
     void missingOrForeignStoreButtons();
@@ -137,28 +141,53 @@ void SaveOpenTest::foreignFileIsReportedAndKept() {
 
 void SaveOpenTest::unstorableNameIsReportedWithReason_data() {
     QTest::addColumn<QString>("name");
-    QTest::newRow("accents") << QStringLiteral("Ünïcode");
-    QTest::newRow("emoji") << QStringLiteral("😀");
-    QTest::newRow("emoji at the end of the field") << QStringLiteral("abcdefghijklmn😀");
+    QTest::addColumn<QString>("shown");  // the first character that cannot be stored
+    QTest::newRow("accents") << QStringLiteral("Ünïcode") << QStringLiteral("Ü");
+    QTest::newRow("korean") << QStringLiteral("名前한") << QStringLiteral("한");
+    QTest::newRow("emoji") << QStringLiteral("😀") << QStringLiteral("😀");
+    QTest::newRow("emoji at the end of the field")
+        << QStringLiteral("abcdefghijklmn😀") << QStringLiteral("😀");
 }
 
 void SaveOpenTest::unstorableNameIsReportedWithReason() {
     QFETCH(QString, name);
+    QFETCH(QString, shown);
     AppFixture app;
     CurrentProcess() = SampleProcess(QStringLiteral("old"));
     app.ui.inputs << name;
     SaveCommand(*app.window);
     QCOMPARE(app.ui.errors,
-             QStringList{"保存出来ませんでした\rプロセス名に保存できない文字があります"});
+             QStringList{QStringLiteral(
+                             "保存出来ませんでした\rプロセス名に保存できない文字「%1」があります")
+                             .arg(shown)});
     QVERIFY(!QFile::exists(app.storePath()));
     // A path with a character outside the BMP is refused the same way.
     CurrentProcess() = SampleProcess(QStringLiteral("old"));
     AssignFixed(CurrentProcess().PanelPath[2], QStringLiteral("/p/😀.png"));
     app.ui.inputs << QStringLiteral("old");
     SaveCommand(*app.window);
-    QCOMPARE(app.ui.errors.last(),
-             QStringLiteral("保存出来ませんでした\r3コマ目のパスに保存できない文字があります"));
+    QCOMPARE(
+        app.ui.errors.last(),
+        QStringLiteral("保存出来ませんでした\r3コマ目のパスに保存できない文字「😀」があります"));
     QVERIFY(!QFile::exists(app.storePath()));
+}
+
+void SaveOpenTest::linuxSpellingsStoreAsWindowsText() {
+    AppFixture app;
+    CurrentProcess() = SampleProcess(QStringLiteral("old"));
+    app.ui.inputs << QStringLiteral("A〜B−¢£¬‖");
+    SaveCommand(*app.window);
+    QVERIFY(app.ui.errors.isEmpty());
+    QCOMPARE(app.window->windowTitle(), QStringLiteral("Kadrelo - A～B－￠￡￢∥"));
+    QFile store(app.storePath());
+    QVERIFY(store.open(QIODevice::ReadOnly));
+    QCOMPARE(store.readAll().mid(7, 16),
+             QByteArray::fromHex("41 8160 42 817c 8191 8192 81ca 8161 2020"));
+    // Typed again the Linux way, it is the same name: the store asks before overwriting.
+    app.ui.inputs << QStringLiteral("a〜b−¢£¬‖");
+    app.ui.answers << false;
+    SaveCommand(*app.window);
+    QCOMPARE(app.ui.questions, QStringList{"同じ名前の設定があります\r上書きしますか？"});
 }
 
 void SaveOpenTest::listShowsNamesInFileOrder() {
@@ -191,6 +220,51 @@ void SaveOpenTest::openByEnterReplacesWholeProcess() {
     QCOMPARE(app.window->windowTitle(), QStringLiteral("Kadrelo - stored"));
     // Laid out by the opened process's own fixed size once the list has closed.
     QCOMPARE(app.window->Img()->LogicalGeometry().size(), QSizeF(120, 90));
+}
+
+void SaveOpenTest::keyboardAloneOpensALoneProcess() {
+    AppFixture app;
+    Store(app, {"lone"});
+    // Ctrl+O, Down, Enter: the first arrow key selects the row it lands on.
+    QStringList seen;
+    WhenModal([&](QWidget* dialog) {
+        auto* list = dialog->findChild<QListWidget*>("List");
+        QVERIFY(list->hasFocus());
+        QVERIFY(list->selectedItems().isEmpty());
+        QVERIFY(!list->currentIndex().isValid());  // no row looks current before a choice
+        QTest::keyClick(list, Qt::Key_Down);
+        seen = ListItems(list).filter(QStringLiteral("lone"));
+        QCOMPARE(list->currentRow(), 0);
+        QVERIFY(list->currentItem()->isSelected());
+        QTest::keyClick(list, Qt::Key_Return);
+    });
+    QTest::keyClick(app.window.get(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(seen, QStringList{"lone"});
+    QCOMPARE(app.window->windowTitle(), QStringLiteral("Kadrelo - lone"));
+}
+
+void SaveOpenTest::firstArrowKeySelects_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("row");
+    QTest::newRow("Down") << int(Qt::Key_Down) << 0;
+    QTest::newRow("Up") << int(Qt::Key_Up) << 0;
+    QTest::newRow("Home") << int(Qt::Key_Home) << 0;
+    QTest::newRow("End") << int(Qt::Key_End) << 2;
+}
+
+void SaveOpenTest::firstArrowKeySelects() {
+    QFETCH(int, key);
+    QFETCH(int, row);
+    AppFixture app;
+    Store(app, {"a", "b", "c"});
+    frm_open list(app.window.get(), app.window->Store());
+    list.show();
+    auto* box = list.findChild<QListWidget*>("List");
+    QTest::keyClick(box, Qt::Key(key));
+    QCOMPARE(box->currentRow(), row);
+    QVERIFY(box->currentItem()->isSelected());
+    QTest::keyClick(box, Qt::Key_Down);  // from then on, arrows move as usual
+    QCOMPARE(box->currentRow(), std::min(row + 1, 2));
 }
 
 void SaveOpenTest::openByDoubleClickAndCaseTwins() {

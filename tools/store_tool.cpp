@@ -2,6 +2,7 @@
 // The program's store for scripts: the same reading, writing and locking as the
 // windows, with no display.
 #include "model/ProcessStore.h"
+#include "platform/CodePage932.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -81,7 +82,9 @@ std::optional<ProcessRecord> FromJson(const QJsonObject& o, QString* error) {
     const QJsonArray paths = o.value("PanelPath").toArray();
     if (o.value("Name").toString().isEmpty()) *error = QStringLiteral("プロセス名が空です");
     if (paths.size() > kPanelCount) *error = QStringLiteral("PanelPath は4つまでです");
-    if (!error->isEmpty() || !AssignWhole(r.Name, o.value("Name"), "プロセス名", error))
+    // As the Save command takes a typed name: Linux spellings become Windows text.
+    const QJsonValue name(cp932::WindowsForms(o.value("Name").toString()));
+    if (!error->isEmpty() || !AssignWhole(r.Name, name, "プロセス名", error))
         return std::nullopt;
     for (int i = 0; i < paths.size(); ++i)
         if (!AssignWhole(r.PanelPath[i], paths[i], QString::number(i + 1) + "コマ目のパス", error))
