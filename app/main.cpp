@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/MainWindow.h"
+#include "app/StoreLocation.h"
 #include "platform/PlatformUi.h"
 
 #include <QApplication>
@@ -7,7 +8,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SetUpApplication(app);
-    MainWindow window(ExecutableDirectory() + QStringLiteral("/Process.dat"));
+    MainWindow window(StoreLocation(ExecutableDirectory()));
     window.show();
     return app.exec();
 }

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QtEndian>
@@ -28,7 +29,9 @@ qint64 RecordOffset(int32_t index) {
 // A character as the user can read it; half of a character pair as its code.
 QString Shown(const QString& character) {
     if (character.size() == 1 && character[0].isSurrogate())
-        return QStringLiteral("U+%1").arg(character[0].unicode(), 4, 16, QLatin1Char('0')).toUpper();
+        return QStringLiteral("U+%1")
+            .arg(character[0].unicode(), 4, 16, QLatin1Char('0'))
+            .toUpper();
     return character;
 }
 
@@ -56,7 +59,8 @@ bool EncodeField(const FixedText<N>& field, char* out) {
 QString FieldProblem(const QString& fieldName, QStringView text) {
     const cp932::Encoded encoded = cp932::Encode(text);
     if (encoded.lossless) return fieldName + QStringLiteral("が長すぎます");
-    return fieldName + QStringLiteral("に保存できない文字「%1」があります").arg(Shown(encoded.firstLost));
+    return fieldName +
+           QStringLiteral("に保存できない文字「%1」があります").arg(Shown(encoded.firstLost));
 }
 
 // ---- file helpers --------------------------------------------------------
@@ -360,6 +364,9 @@ StoreResult ProcessStore::SaveLocked(const QByteArray& record, const QString& na
                                      std::optional<bool> overwrite, bool* needsAnswer) const {
     *needsAnswer = false;
     QString error;
+    // The first save creates the store's folder when it does not exist yet.
+    if (!QDir().mkpath(QFileInfo(path_).absolutePath()))
+        return Failure(QStringLiteral("保存先のフォルダを作れません"));
     std::optional<StoreLock> lock = StoreLock::Take(path_, &error);
     if (!lock) return Failure(error);
     RemoveLeftoverTemporaries(path_);

@@ -1,6 +1,7 @@
 // The Save command and the process list, through the real windows.
 #include "app/MainWindow.h"
 #include "app/SaveCommand.h"
+#include "app/StoreLocation.h"
 #include "dialogs/ProcessList.h"
 #include "model/ProcessStore.h"
 #include "platform/ImageControl.h"
@@ -54,6 +55,7 @@ class SaveOpenTest : public QObject {
     void keyboardAloneOpensALoneProcess();
     void firstArrowKeySelects_data();
     void firstArrowKeySelects();
+    void storeLocation();
     void openByDoubleClickAndCaseTwins();
     void deleteAsksRefillsAndKeepsCurrent();
     void missingOrForeignStoreButtons();
@@ -265,6 +267,36 @@ void SaveOpenTest::firstArrowKeySelects() {
     QVERIFY(box->currentItem()->isSelected());
     QTest::keyClick(box, Qt::Key_Down);  // from then on, arrows move as usual
     QCOMPARE(box->currentRow(), std::min(row + 1, 2));
+}
+
+void SaveOpenTest::storeLocation() {
+    QTemporaryDir dir;
+    qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+    const QString xdg = dir.filePath("data/kadrelo/Process.dat");
+    // A portable copy or a build folder: beside the executable.
+    const QString portable = dir.filePath("portable");
+    QDir().mkpath(portable);
+    QCOMPARE(StoreLocation(portable), portable + "/Process.dat");
+    // A folder that no one may write to, even the superuser that runs the tests.
+    QFile::setPermissions(portable, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QCOMPARE(StoreLocation(portable), xdg);
+    QFile::setPermissions(portable,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // An installed program, writable or not.
+    const QString bin = dir.filePath("prefix/bin");
+    QDir().mkpath(bin);
+    QDir().mkpath(dir.filePath("prefix/share/applications"));
+    QCOMPARE(StoreLocation(bin), bin + "/Process.dat");
+    QFile entry(dir.filePath("prefix/share/applications/org.example.kadrelo.desktop"));
+    QVERIFY(entry.open(QIODevice::WriteOnly));
+    entry.close();
+    QCOMPARE(StoreLocation(bin), xdg);
+    // The first save there creates the folder.
+    ProcessRecord r;
+    AssignFixed(r.Name, QStringLiteral("first"));
+    QVERIFY(ProcessStore(xdg).SaveProcess(r, [] { return true; }).ok);
+    QVERIFY(QFileInfo(xdg).isFile());
+    qunsetenv("XDG_DATA_HOME");
 }
 
 void SaveOpenTest::openByDoubleClickAndCaseTwins() {

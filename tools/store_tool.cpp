@@ -84,8 +84,7 @@ std::optional<ProcessRecord> FromJson(const QJsonObject& o, QString* error) {
     if (paths.size() > kPanelCount) *error = QStringLiteral("PanelPath は4つまでです");
     // As the Save command takes a typed name: Linux spellings become Windows text.
     const QJsonValue name(cp932::WindowsForms(o.value("Name").toString()));
-    if (!error->isEmpty() || !AssignWhole(r.Name, name, "プロセス名", error))
-        return std::nullopt;
+    if (!error->isEmpty() || !AssignWhole(r.Name, name, "プロセス名", error)) return std::nullopt;
     for (int i = 0; i < paths.size(); ++i)
         if (!AssignWhole(r.PanelPath[i], paths[i], QString::number(i + 1) + "コマ目のパス", error))
             return std::nullopt;
