@@ -29,12 +29,12 @@ xvfb-run -a -s "-screen 0 1280x960x24" bash -c '
     keys "^Kadrelo\$" ctrl+n
     editor=$(window "^新しいプロセス\$")
     xdotool windowfocus --sync "$editor"
+    for panel in 1 2 3; do xdotool type --delay 5 "$1"; xdotool key Tab; done
     xdotool type --delay 5 "$1"
     xdotool key Return
-    for panel in 2 3 4; do keys "^Kadrelo\$" n; done  # panels 2 to 4 stay empty
     keys "^Kadrelo - 新しいプロセス\$" ctrl+s
     keys "^Kadrelo\$" Return
-    sleep 0.5
+    for i in $(seq 50); do [ -f "$XDG_DATA_HOME/kadrelo/Process.dat" ] && break; sleep 0.1; done
     [ -f "$XDG_DATA_HOME/kadrelo/Process.dat" ] || { echo "nothing saved in the XDG folder"; exit 1; }
     keys "^Kadrelo - 新しいプロセス\$" ctrl+n
     keys "^Kadrelo\$" Return
