@@ -1,7 +1,7 @@
 #include "app/Application.h"
 
+#include "pictures/FontNames.h"
 #include "platform/FileOps.h"
-#include "platform/FontNames.h"
 
 #include <QApplication>
 #include <QFont>

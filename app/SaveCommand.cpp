@@ -1,6 +1,6 @@
 #include "app/SaveCommand.h"
 
-#include "app/MainWindow.h"
+#include "app/frm_main.h"
 #include "platform/CodePage932.h"
 #include "platform/PlatformUi.h"
 
@@ -12,7 +12,7 @@ const QString kPrompt = QStringLiteral(
     "そのままで良ければ、OKボタンをクリックしてください");
 
 // Asks until the name fits the store's 16-byte field; the empty text on Cancel.
-QString AskName(MainWindow& window) {
+QString AskName(frm_main& window) {
     for (;;) {
         // Typed on Linux, 〜 and the like are the Windows characters that the store can hold.
         const QString name = cp932::WindowsForms(
@@ -23,7 +23,7 @@ QString AskName(MainWindow& window) {
 
 }  // namespace
 
-void SaveCommand(MainWindow& window) {
+void SaveCommand(frm_main& window) {
     const QString name = AskName(window);
     if (name.isEmpty()) return;
     AssignFixed(CurrentProcess().Name, name);
@@ -31,7 +31,7 @@ void SaveCommand(MainWindow& window) {
         return Ui().AskYesNo(&window, QStringLiteral("同じ名前の設定があります\r上書きしますか？"));
     });
     if (result)
-        ApplyProcess(CurrentProcess());
+        window.ApplyProcess(CurrentProcess());
     else
         Ui().ShowError(&window, QStringLiteral("保存出来ませんでした\r") + result.reason);
 }

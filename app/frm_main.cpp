@@ -1,18 +1,20 @@
-#include "app/MainWindow.h"
+#include "app/frm_main.h"
 
 #include "app/AppIcon.h"
 #include "app/SaveCommand.h"
-#include "dialogs/AboutDialog.h"
-#include "dialogs/ColorDialog.h"
-#include "dialogs/FitDialog.h"
-#include "dialogs/OptionsDialog.h"
-#include "dialogs/OrderDialog.h"
-#include "dialogs/ProcessEditor.h"
-#include "dialogs/ProcessList.h"
+#include "dialogs/ImageControl.h"
+#include "dialogs/frm_appr.h"
+#include "dialogs/frm_cr.h"
+#include "dialogs/frm_open.h"
+#include "dialogs/frm_opt.h"
+#include "dialogs/frm_process.h"
+#include "dialogs/frm_prono.h"
+#include "dialogs/frm_version.h"
+#include "model/PictureLayout.h"
+#include "platform/ColorValue.h"
 #include "platform/Desktop.h"
-#include "platform/ImageControl.h"
 #include "platform/PlatformUi.h"
-#include "player/Player.h"
+#include "player/frm_prev.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -21,32 +23,27 @@
 #include <QScreen>
 
 namespace {
-MainWindow* g_instance = nullptr;
 
-QColor FromColorValue(int32_t value) {
-    const uint32_t v = uint32_t(value);
-    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
-}
-
-QString TooltipFor(int fitMode) {
-    switch (fitMode) {
-        case 0:
+QString TooltipFor(int16_t fitMode) {
+    const std::optional<Fit> fit = FitOf(fitMode);
+    if (!fit) return {};
+    switch (*fit) {
+        case Fit::Window:
             return QStringLiteral("フォームに合わせます");
-        case 1:
+        case Fit::Fixed:
             return QStringLiteral("固定");
-        case 2:
+        case Fit::OwnSize:
             return QStringLiteral("元画像の大きさ");
-        default:
-            return {};
     }
+    return {};
 }
 }  // namespace
 
 // The client area below the menu bar: every repaint updates the menus and
 // every resize lays the picture out again.
-class MainWindow::Client : public QWidget {
+class frm_main::Client : public QWidget {
   public:
-    explicit Client(MainWindow* owner) : QWidget(owner), owner_(owner) {
+    explicit Client(frm_main* owner) : QWidget(owner), owner_(owner) {
         setObjectName(QStringLiteral("client"));
         setAutoFillBackground(true);
     }
@@ -56,11 +53,10 @@ class MainWindow::Client : public QWidget {
     void resizeEvent(QResizeEvent*) override { owner_->FitImage(); }
 
   private:
-    MainWindow* owner_;
+    frm_main* owner_;
 };
 
-MainWindow::MainWindow(const QString& storePath) : store_(storePath) {
-    g_instance = this;
+frm_main::frm_main(const QString& storePath) : store_(storePath) {
     setObjectName(QStringLiteral("frm_main"));
     setWindowTitle(kAppTitle);
     setWindowIcon(AppIcon());
@@ -75,8 +71,8 @@ MainWindow::MainWindow(const QString& storePath) : store_(storePath) {
     img_ = new ImageControl(client_);
     img_->setObjectName(QStringLiteral("Img"));
     img_->SetLogicalGeometry(QRectF(40, 32, 448, 256));
-    img_->SetAppearance(ImageControl::ThreeD);
-    connect(img_, &ImageControl::MouseReleased, this, &MainWindow::Img_MouseUp);
+    img_->SetAppearance(int(Look::ThreeD));
+    connect(img_, &ImageControl::MouseReleased, this, &frm_main::Img_MouseUp);
 
     BuildMenus();
     client_->resize(kClientWidth, kClientHeight);
@@ -86,23 +82,17 @@ MainWindow::MainWindow(const QString& storePath) : store_(storePath) {
     CenterOnShow(this, nullptr);  // again with the title bar, once the window is framed
 }
 
-MainWindow::~MainWindow() {
-    if (g_instance == this) g_instance = nullptr;
-}
+frm_main::~frm_main() = default;
 
-MainWindow* MainWindow::Instance() {
-    return g_instance;
-}
-
-QAction* MainWindow::AddItem(QMenu* menu, const char* name, const QString& caption,
-                             const QKeySequence& shortcut) {
+QAction* frm_main::AddItem(QMenu* menu, const char* name, const QString& caption,
+                           const QKeySequence& shortcut) {
     QAction* action = menu->addAction(caption);
     action->setObjectName(QLatin1String(name));
     action->setShortcut(shortcut);
     return action;
 }
 
-void MainWindow::BuildMenus() {
+void frm_main::BuildMenus() {
     auto addMenu = [this](QMenu* parent, const char* name, const QString& caption) {
         QMenu* menu = parent ? parent->addMenu(caption) : menuBar()->addMenu(caption);
         menu->setObjectName(QLatin1String(name));
@@ -134,7 +124,7 @@ void MainWindow::BuildMenus() {
         connect(m_SET[i], &QAction::triggered, this, [this, i] { m_SET_Click(i); });
 
     m_VIEW = addMenu(nullptr, "m_VIEW", QStringLiteral("表示(&V)"));
-    connect(m_VIEW, &QMenu::aboutToShow, this, &MainWindow::m_VIEW_Open);
+    connect(m_VIEW, &QMenu::aboutToShow, this, &frm_main::m_VIEW_Open);
     connect(AddItem(m_VIEW, "m_BACK", QStringLiteral("背景色変更(&B)")), &QAction::triggered, this,
             [this] { BackColorCommand(*this); });
     m_STYLE = addMenu(m_VIEW, "m_STYLE", QStringLiteral("イメージのスタイル"));
@@ -151,7 +141,7 @@ void MainWindow::BuildMenus() {
 
     m_RUN = addMenu(nullptr, "m_RUN", QStringLiteral("実行(&R)"));
     connect(AddItem(m_RUN, "m_PREVIEW", QStringLiteral("プレビュー(&P)"), Qt::Key_F5),
-            &QAction::triggered, this, &MainWindow::m_PREVIEW_Click);
+            &QAction::triggered, this, &frm_main::m_PREVIEW_Click);
 
     m_TOOL = addMenu(nullptr, "m_TOOL", QStringLiteral("ツール(&T)"));
     connect(AddItem(m_TOOL, "m_OPTION", QStringLiteral("オプション(&O)")), &QAction::triggered,
@@ -162,10 +152,10 @@ void MainWindow::BuildMenus() {
             this, [this] { AboutCommand(*this); });
 }
 
-void MainWindow::ApplyProcess(const ProcessRecord& record) {
+void frm_main::ApplyProcess(const ProcessRecord& record) {
     setWindowTitle(kAppTitle + QStringLiteral(" - ") + TrimFixed(record.Name));
     QPalette palette = client_->palette();
-    palette.setColor(QPalette::Window, FromColorValue(record.BackColor));
+    palette.setColor(QPalette::Window, ColorFromValue(uint32_t(record.BackColor)));
     client_->setPalette(palette);
     client_->repaint();
     UpdateMenuState();  // also when hidden, where no repaint happens
@@ -174,73 +164,58 @@ void MainWindow::ApplyProcess(const ProcessRecord& record) {
     img_->setToolTip(TooltipFor(record.FitMode));
 }
 
-void MainWindow::FitImage() {
+void frm_main::FitImage() {
     const ProcessRecord& process = CurrentProcess();
-    const double clientWidth = client_->width(), clientHeight = client_->height();
-    switch (process.FitMode) {
-        case 0:
-            img_->SetStretch(true);
-            img_->SetLogicalSize(QSizeF(clientWidth / 1.5, clientHeight / 1.5));
-            break;
-        case 1:
-            img_->SetStretch(true);
-            img_->SetLogicalSize(QSizeF(process.FixedWidth, process.FixedHeight));
-            break;
-        case 2:
-            img_->SetStretch(false);
-            break;
-        default:
-            return;
-    }
-    const QSizeF size = img_->LogicalGeometry().size();
-    // Single precision, as the layout has always been computed.
-    img_->SetLogicalPos(QPointF(float((clientWidth - size.width()) / 2.2),
-                                float((clientHeight - size.height()) / 3)));
+    const std::optional<PictureLayout> layout =
+        LayOutPicture(QSizeF(client_->size()), process.FitMode,
+                      QSizeF(process.FixedWidth, process.FixedHeight), img_->OwnSize());
+    if (!layout) return;  // an unknown fit mode changes nothing, not even the place
+    img_->SetStretch(layout->stretch);
+    // Single precision, as the main window's layout has always been computed.
+    const QPointF at = layout->rect.topLeft();
+    img_->SetLogicalGeometry(QRectF(QPointF(float(at.x()), float(at.y())), layout->rect.size()));
 }
 
-void MainWindow::UpdateMenuState() {
+void frm_main::UpdateMenuState() {
     const bool named = !TrimFixed(CurrentProcess().Name).isEmpty();
     m_SAVE->setEnabled(named);
     for (QMenu* menu : {m_EDIT, m_VIEW, m_RUN, m_TOOL}) menu->menuAction()->setEnabled(named);
 }
 
-void MainWindow::SetAppearanceChecks(int appearance) {
-    m_APPR[0]->setChecked(appearance == 0);
-    m_APPR[1]->setChecked(appearance == 1);
+void frm_main::SetAppearanceChecks(int appearance) {
+    m_APPR[0]->setChecked(appearance == int(Look::Flat));
+    m_APPR[1]->setChecked(appearance == int(Look::ThreeD));
 }
 
-void MainWindow::m_VIEW_Open() {
+void frm_main::m_VIEW_Open() {
     const int appearance = CurrentProcess().ImageAppearance;
-    if (appearance == 0 || appearance == 1) SetAppearanceChecks(appearance);
+    if (appearance == int(Look::Flat) || appearance == int(Look::ThreeD))
+        SetAppearanceChecks(appearance);
 }
 
-void MainWindow::m_APPR_Click(int index) {
+void frm_main::m_APPR_Click(int index) {
     img_->SetAppearance(index);
     CurrentProcess().ImageAppearance = int16_t(index);
     SetAppearanceChecks(index);
 }
 
-void MainWindow::m_SET_Click(int index) {
+void frm_main::m_SET_Click(int index) {
     if (index == 0) EditProcessCommand(*this);
     if (index == 2) OrderCommand(*this);
 }
 
-void MainWindow::m_PREVIEW_Click() {
+void frm_main::m_PREVIEW_Click() {
     // F5 reaches the item even while its menu is disabled; a disabled Run menu
     // means there is nothing to play.
     if (!m_RUN->menuAction()->isEnabled()) return;
     PreviewCommand(*this);
 }
 
-void MainWindow::Img_MouseUp(Qt::MouseButton button) {
+void frm_main::Img_MouseUp(Qt::MouseButton button) {
     if (button != Qt::RightButton || !m_VIEW->menuAction()->isEnabled()) return;
     m_VIEW->exec(QCursor::pos());
 }
 
-void ApplyProcess(const ProcessRecord& record) {
-    if (MainWindow* window = MainWindow::Instance()) window->ApplyProcess(record);
-}
-
-QWidget* MainWindow::ClientArea() const {
+QWidget* frm_main::ClientArea() const {
     return client_;
 }

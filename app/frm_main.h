@@ -2,6 +2,7 @@
 // process's background colour, and leads to every command through its menus.
 #pragma once
 
+#include "dialogs/ProcessView.h"
 #include "model/ProcessStore.h"
 
 #include <QMainWindow>
@@ -11,25 +12,24 @@ class ImageControl;
 class QAction;
 class QMenu;
 
-class MainWindow : public QMainWindow {
+class frm_main : public QMainWindow, public ProcessView {
     Q_OBJECT
   public:
     static constexpr int kClientWidth = 521;
     static constexpr int kClientHeight = 321;
 
-    explicit MainWindow(const QString& storePath);
-    ~MainWindow() override;
+    explicit frm_main(const QString& storePath);
+    ~frm_main() override;
 
-    // The one main window of the program (null before it exists).
-    static MainWindow* Instance();
-
-    void ApplyProcess(const ProcessRecord& record);
-    void FitImage();
+    QWidget* Owner() override { return this; }
+    void ApplyProcess(const ProcessRecord& record) override;
+    void FitImage() override;
+    const ImageControl& Picture() const override { return *img_; }
+    const ProcessStore& Store() const override { return store_; }
     void UpdateMenuState();
 
     ImageControl* Img() const { return img_; }
     QWidget* ClientArea() const;
-    const ProcessStore& Store() const { return store_; }
     QMenu* ViewMenu() const { return m_VIEW; }
 
   private:
@@ -59,7 +59,3 @@ class MainWindow : public QMainWindow {
     std::array<QAction*, 3> m_SET{};
     std::array<QAction*, 2> m_APPR{};
 };
-
-// Shows a process in the main window: caption, background colour, first panel's
-// picture, border look and tooltip. Does not lay the picture out again.
-void ApplyProcess(const ProcessRecord& record);

@@ -1,6 +1,6 @@
 #include "app/Application.h"
-#include "app/MainWindow.h"
 #include "app/StoreLocation.h"
+#include "app/frm_main.h"
 #include "platform/PlatformUi.h"
 
 #include <QApplication>
@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SetUpApplication(app);
-    MainWindow window(StoreLocation(ExecutableDirectory()));
+    frm_main window(StoreLocation(ExecutableDirectory()));
     window.show();
     return app.exec();
 }

@@ -6,13 +6,13 @@
 //   player   - four 24-megapixel panels played at 100, 500 and 2000 ms
 //   emf DIR.. - each metafile rendered at its natural size (median of 7)
 #include "app/Application.h"
-#include "app/MainWindow.h"
-#include "dialogs/ProcessList.h"
+#include "app/frm_main.h"
+#include "dialogs/ImageControl.h"
+#include "dialogs/frm_open.h"
 #include "model/ProcessStore.h"
-#include "platform/EmfPlayer.h"
-#include "platform/ImageControl.h"
-#include "platform/PictureLoader.h"
-#include "player/Player.h"
+#include "pictures/EmfPlayer.h"
+#include "pictures/PictureLoader.h"
+#include "player/frm_prev.h"
 
 #include <sys/resource.h>
 #include <QApplication>
@@ -104,7 +104,7 @@ int StartupChild() {
     QApplication app(
         *new int(1), new char* [2] { const_cast<char*>("kadrelo"), nullptr });
     SetUpApplication(app);
-    MainWindow window(QDir::tempPath() + QStringLiteral("/kadrelo-bench-none/Process.dat"));
+    frm_main window(QDir::tempPath() + QStringLiteral("/kadrelo-bench-none/Process.dat"));
     struct FirstPaint : QObject {
         bool eventFilter(QObject*, QEvent* e) override {
             if (e->type() == QEvent::Paint) {
@@ -185,9 +185,10 @@ void Store(const QString& dir) {
     const ProcessStore store(path);
     build(32767);
     double anchor = plainRead();
+    frm_main window(path);
     double t = NowMs();
     {
-        frm_open list(nullptr, store);
+        frm_open list(window);
         list.show();
         QApplication::processEvents();
         Line("fill the list with 32767 names", NowMs() - t, "ms", anchor, "plain read");
@@ -211,7 +212,7 @@ void Store(const QString& dir) {
 // ---- player ----------------------------------------------------------------
 
 void Player(const QString& dir) {
-    MainWindow window(dir + QStringLiteral("/Process.dat"));
+    frm_main window(dir + QStringLiteral("/Process.dat"));
     window.show();
     ProcessRecord& p = CurrentProcess();
     AssignFixed(p.Name, QStringLiteral("bench"));

@@ -1,4 +1,4 @@
-#include "platform/ImageControl.h"
+#include "dialogs/ImageControl.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -146,8 +146,9 @@ void ImageControl::DrawBorder(QPainter& painter, const QRect& r) {
     auto band = [&](int x1, int y1, int x2, int y2, const QColor& color) {
         painter.fillRect(QRect(QPoint(x1, y1), QPoint(x2, y2)).intersected(rect()), color);
     };
-    const QColor top = appearance_ == ThreeD ? QColor(128, 128, 128) : QColor(0, 0, 0);
-    const QColor bottom = appearance_ == ThreeD ? QColor(255, 255, 255) : QColor(0, 0, 0);
+    const QColor top = appearance_ == int(Look::ThreeD) ? QColor(128, 128, 128) : QColor(0, 0, 0);
+    const QColor bottom =
+        appearance_ == int(Look::ThreeD) ? QColor(255, 255, 255) : QColor(0, 0, 0);
     // Sunken: shadow on the top and left edges, light on the bottom and right.
     band(r.left(), r.top(), r.right(), r.top(), top);
     band(r.left(), r.top(), r.left(), r.bottom(), top);

@@ -5,7 +5,8 @@
 // inside its parent, and only that part is ever scaled and drawn.
 #pragma once
 
-#include "platform/PictureLoader.h"
+#include "model/ProcessRecord.h"
+#include "pictures/PictureLoader.h"
 
 #include <QPixmap>
 #include <QRectF>
@@ -14,8 +15,6 @@
 class ImageControl : public QWidget {
     Q_OBJECT
   public:
-    enum Appearance { Flat = 0, ThreeD = 1 };
-
     explicit ImageControl(QWidget* parent = nullptr);
 
     // prepared, when given, is the picture already converted for drawing at
@@ -24,6 +23,9 @@ class ImageControl : public QWidget {
     void ClearPicture() { SetPicture({}); }
     bool HasPicture() const { return !picture_.isNull(); }
     QSize NaturalSize() const { return picture_.naturalSize; }
+    // The size the control takes with stretching off: its picture's own size,
+    // or its present size while it has no picture.
+    QSizeF OwnSize() const { return HasPicture() ? QSizeF(picture_.naturalSize) : logical_.size(); }
 
     // With stretching off the control takes its picture's natural size.
     void SetStretch(bool stretch);
@@ -62,7 +64,7 @@ class ImageControl : public QWidget {
     QRect shownPartKey_;
     bool stretch_ = true;
     bool border_ = true;
-    int appearance_ = ThreeD;
+    int appearance_ = int(Look::ThreeD);
     QRectF logical_;
 };
 

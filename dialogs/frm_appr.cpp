@@ -1,7 +1,7 @@
-#include "dialogs/FitDialog.h"
+#include "dialogs/frm_appr.h"
 
-#include "app/MainWindow.h"
-#include "platform/ImageControl.h"
+#include "dialogs/ImageControl.h"
+#include "dialogs/ProcessView.h"
 #include "platform/Numeric.h"
 
 #include <QButtonGroup>
@@ -26,8 +26,8 @@ frm_appr::frm_appr(QWidget* owner, const ImageControl& mainPicture)
     connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
 
     // Form_Load: a fit mode outside 0 to 2 (a damaged record) chooses no option.
-    const int mode = CurrentProcess().FitMode;
-    if (mode >= 0 && mode <= 2) {
+    if (const std::optional<Fit> fit = FitOf(CurrentProcess().FitMode)) {
+        const int mode = int(*fit);
         opt[mode]->setChecked(true);
         opt_Click(mode);
         opt[mode]->setFocus();
@@ -47,11 +47,11 @@ void frm_appr::done(int result) {
     DialogBase::done(result);
 }
 
-void ImageAdjustCommand(MainWindow& window) {
+void ImageAdjustCommand(ProcessView& view) {
     {
-        frm_appr dialog(&window, *window.Img());
+        frm_appr dialog(view.Owner(), view.Picture());
         dialog.exec();
     }
-    ApplyProcess(CurrentProcess());
-    window.FitImage();
+    view.ApplyProcess(CurrentProcess());
+    view.FitImage();
 }

@@ -6,7 +6,7 @@
 #include <array>
 
 class ImageControl;
-class MainWindow;
+class ProcessView;
 class QPushButton;
 class QRadioButton;
 
@@ -26,4 +26,4 @@ class frm_appr : public DialogBase {
 };
 
 // Image adjustment: shows the dialog, then shows and lays out the process again.
-void ImageAdjustCommand(MainWindow& window);
+void ImageAdjustCommand(ProcessView& view);

@@ -1,6 +1,7 @@
-#include "dialogs/ColorDialog.h"
+#include "dialogs/frm_cr.h"
 
-#include "app/MainWindow.h"
+#include "dialogs/ProcessView.h"
+#include "platform/ColorValue.h"
 #include "platform/Numeric.h"
 #include "platform/PlatformUi.h"
 
@@ -12,9 +13,6 @@
 namespace {
 constexpr int kTypedDigits = 6;
 
-QColor SampleColor(uint32_t value) {
-    return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
-}
 }  // namespace
 
 QString frm_cr::HexText(uint32_t value) {
@@ -28,7 +26,7 @@ bool ShowColorDialog(QWidget* owner, uint32_t& color) {
     return true;
 }
 
-frm_cr::frm_cr(QWidget* owner) : DialogBase(owner, "frm_cr", 3990, 1335) {
+frm_cr::frm_cr(ProcessView& view) : DialogBase(view.Owner(), "frm_cr", 3990, 1335), view_(view) {
     setWindowTitle(QStringLiteral("背景色"));
     Label = Place<QLabel>(this, "Label", Twips(120, 120, 1335, 1095));
     Label->setFrameShape(QFrame::Box);
@@ -59,7 +57,7 @@ void frm_cr::Text_Change() {
     const std::optional<uint32_t> value = ParseHex(Text->text());
     if (!value) return;
     QPalette palette = Label->palette();
-    palette.setColor(QPalette::Window, SampleColor(*value));
+    palette.setColor(QPalette::Window, ColorFromValue(*value));
     Label->setPalette(palette);
 }
 
@@ -75,11 +73,11 @@ void frm_cr::btnOK_Click() {
         return;
     }
     CurrentProcess().BackColor = int32_t(*value);
-    ApplyProcess(CurrentProcess());
+    view_.ApplyProcess(CurrentProcess());
     accept();
 }
 
-void BackColorCommand(MainWindow& window) {
-    frm_cr dialog(&window);
+void BackColorCommand(ProcessView& view) {
+    frm_cr dialog(view);
     dialog.exec();
 }

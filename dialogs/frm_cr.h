@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-class MainWindow;
+class ProcessView;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -13,13 +13,14 @@ class QPushButton;
 class frm_cr : public DialogBase {
     Q_OBJECT
   public:
-    explicit frm_cr(QWidget* owner);
+    explicit frm_cr(ProcessView& view);
 
     // The program's form of a colour value: upper-case hexadecimal, no prefix,
     // no leading zeros.
     static QString HexText(uint32_t value);
 
   private:
+    ProcessView& view_;
     void Text_Change();
     void btncc_Click();
     void btnOK_Click();
@@ -34,4 +35,4 @@ class frm_cr : public DialogBase {
 // Shows the system's colour chooser owned by owner; true and the colour (0x00BBGGRR) on OK.
 bool ShowColorDialog(QWidget* owner, uint32_t& color);
 
-void BackColorCommand(MainWindow& window);
+void BackColorCommand(ProcessView& view);

@@ -1,7 +1,7 @@
-#include "dialogs/ProcessList.h"
+#include "dialogs/frm_open.h"
 
-#include "app/MainWindow.h"
 #include "dialogs/ListBox.h"
+#include "dialogs/ProcessView.h"
 #include "model/ProcessStore.h"
 #include "platform/PlatformUi.h"
 
@@ -9,8 +9,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
-frm_open::frm_open(QWidget* owner, const ProcessStore& store)
-    : DialogBase(owner, "frm_open", 3825, 1800), store_(store) {
+frm_open::frm_open(ProcessView& view)
+    : DialogBase(view.Owner(), "frm_open", 3825, 1800), view_(view), store_(view.Store()) {
     Place<QLabel>(this, "Label1", Twips(120, 120, 1095, 255), QStringLiteral("プロセス一覧"));
     List = Place<ListBox>(this, "List", Twips(120, 360, 2535, 1320));
     List->setUniformItemSizes(true);  // keeps tens of thousands of names quick
@@ -57,7 +57,7 @@ void frm_open::btnOPEN_Click() {
     if (!item || !item->isSelected()) return;
     QString error;
     if (FindProcessByName(item->text(), CurrentProcess(), &error))
-        ApplyProcess(CurrentProcess());
+        view_.ApplyProcess(CurrentProcess());
     else
         Ui().ShowError(this, QStringLiteral("プロセスを開けません") +
                                  (error.isEmpty() ? QString() : QStringLiteral("\r") + error));
@@ -78,11 +78,11 @@ void frm_open::btnDEL_Click() {
     FillProcessList();
 }
 
-void OpenCommand(MainWindow& window) {
+void OpenCommand(ProcessView& view) {
     {
-        frm_open list(&window, window.Store());
+        frm_open list(view);
         list.setWindowTitle(QStringLiteral("他のプロセス"));
         list.exec();
     }
-    window.FitImage();
+    view.FitImage();
 }

@@ -4,7 +4,7 @@
 #include "dialogs/DialogBase.h"
 #include "model/ProcessRecord.h"
 
-class MainWindow;
+class ProcessView;
 class ProcessStore;
 class QListWidget;
 class QPushButton;
@@ -12,7 +12,7 @@ class QPushButton;
 class frm_open : public DialogBase {
     Q_OBJECT
   public:
-    frm_open(QWidget* owner, const ProcessStore& store);
+    explicit frm_open(ProcessView& view);
 
   private:
     bool FillProcessList();
@@ -20,6 +20,7 @@ class frm_open : public DialogBase {
     void btnOPEN_Click();
     void btnDEL_Click();
 
+    ProcessView& view_;
     const ProcessStore& store_;
     QListWidget* List = nullptr;
     QPushButton* btnOPEN = nullptr;
@@ -28,4 +29,4 @@ class frm_open : public DialogBase {
 };
 
 // Open: shows the process list, then lays the main window's picture out again.
-void OpenCommand(MainWindow& window);
+void OpenCommand(ProcessView& view);

@@ -1,6 +1,6 @@
-#include "dialogs/OptionsDialog.h"
+#include "dialogs/frm_opt.h"
 
-#include "app/MainWindow.h"
+#include "dialogs/ProcessView.h"
 #include "platform/Numeric.h"
 #include "platform/PlatformUi.h"
 
@@ -48,8 +48,8 @@ void frm_opt::Form_Load() {
     const ProcessRecord& process = CurrentProcess();
     ShowWhole(Text1, QString::number(process.IntervalMs), kTypedDigits);
     // A run style outside 0 to 2 (from a store made elsewhere) chooses no button.
-    if (process.RunStyle >= 0 && process.RunStyle <= 2) {
-        opt[process.RunStyle]->setChecked(true);
+    if (const std::optional<Run> run = RunOf(process.RunStyle)) {
+        opt[int(*run)]->setChecked(true);
     } else {
         opt[0]->setAutoExclusive(false);
         opt[0]->setChecked(false);
@@ -79,7 +79,7 @@ void frm_opt::btn_Click(int index) {
     accept();
 }
 
-void OptionsCommand(MainWindow& window) {
-    frm_opt options(&window);
+void OptionsCommand(ProcessView& view) {
+    frm_opt options(view.Owner());
     options.exec();
 }

@@ -5,7 +5,7 @@
 
 #include <array>
 
-class MainWindow;
+class ProcessView;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -24,4 +24,4 @@ class frm_opt : public DialogBase {
     std::array<QPushButton*, 2> btn{};
 };
 
-void OptionsCommand(MainWindow& window);
+void OptionsCommand(ProcessView& view);

@@ -1,9 +1,9 @@
-#include "dialogs/ProcessEditor.h"
+#include "dialogs/frm_process.h"
 
-#include "app/MainWindow.h"
+#include "dialogs/ImageControl.h"
+#include "dialogs/ProcessView.h"
 #include "platform/CodePage932.h"
 #include "platform/FileOps.h"
-#include "platform/ImageControl.h"
 #include "platform/PlatformUi.h"
 
 #include <QDragEnterEvent>
@@ -43,8 +43,8 @@ QString ShowOpenImageDialog(QWidget* owner) {
                                              {"bmp", "jpeg", "jpg", "ico", "emf"}));
 }
 
-frm_process::frm_process(QWidget* owner, const QString& title)
-    : DialogBase(owner, "frm_process", 6330, 4050) {
+frm_process::frm_process(ProcessView& view, const QString& title)
+    : DialogBase(view.Owner(), "frm_process", 6330, 4050), view_(view) {
     for (int i = 0; i < kPanelCount; ++i) {
         Frame1[i] =
             Place<QGroupBox>(this, "Frame1", Twips(120, 120 + 840 * i, 5175, 615), kPanelNames[i]);
@@ -125,7 +125,7 @@ void frm_process::btnOK_Click() {
         if (Ui().AskYesNo(this, message)) return;
     }
     process.Name = EditName;
-    ApplyProcess(process);
+    view_.ApplyProcess(process);
     accept();
 }
 
@@ -155,19 +155,20 @@ bool frm_process::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-void NewProcessCommand(MainWindow& window) {
+void NewProcessCommand(ProcessView& view) {
+    QWidget* owner = view.Owner();
     if (!TrimFixed(CurrentProcess().Name).isEmpty() &&
-        !Ui().AskYesNo(&window, QStringLiteral("現在のプロセスを破棄しますか？")))
+        !Ui().AskYesNo(owner, QStringLiteral("現在のプロセスを破棄しますか？")))
         return;
     CurrentProcess() = ProcessRecord{};
-    ApplyProcess(CurrentProcess());
-    frm_process editor(&window, frm_process::kNewName);
-    editor.setWindowIcon(window.windowIcon());
+    view.ApplyProcess(CurrentProcess());
+    frm_process editor(view, frm_process::kNewName);
+    editor.setWindowIcon(owner->windowIcon());
     editor.exec();
 }
 
-void EditProcessCommand(MainWindow& window) {
-    frm_process editor(&window, QStringLiteral("プロセスの編集"));
-    editor.setWindowIcon(window.windowIcon());
+void EditProcessCommand(ProcessView& view) {
+    frm_process editor(view, QStringLiteral("プロセスの編集"));
+    editor.setWindowIcon(view.Owner()->windowIcon());
     editor.exec();
 }

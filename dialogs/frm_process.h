@@ -7,7 +7,7 @@
 #include <array>
 
 class ImageControl;
-class MainWindow;
+class ProcessView;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
@@ -15,7 +15,7 @@ class QPushButton;
 class frm_process : public DialogBase {
     Q_OBJECT
   public:
-    frm_process(QWidget* owner, const QString& title);
+    frm_process(ProcessView& view, const QString& title);
 
     static const QString kNewName;
 
@@ -23,6 +23,7 @@ class frm_process : public DialogBase {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    ProcessView& view_;
     void Form_Load();
     void btn_Click(int index);
     void btnPREV_Click();
@@ -44,6 +45,6 @@ class frm_process : public DialogBase {
 QString ShowOpenImageDialog(QWidget* owner);
 
 // New: after an optional discard question, resets the current process and opens the editor.
-void NewProcessCommand(MainWindow& window);
+void NewProcessCommand(ProcessView& view);
 // Edit process: opens the editor on the current process.
-void EditProcessCommand(MainWindow& window);
+void EditProcessCommand(ProcessView& view);

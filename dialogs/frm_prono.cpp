@@ -1,6 +1,6 @@
-#include "dialogs/OrderDialog.h"
+#include "dialogs/frm_prono.h"
 
-#include "app/MainWindow.h"
+#include "dialogs/ProcessView.h"
 
 #include <QKeyEvent>
 #include "dialogs/ListBox.h"
@@ -9,7 +9,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
-frm_prono::frm_prono(QWidget* owner) : DialogBase(owner, "frm_prono", 4080, 2010) {
+frm_prono::frm_prono(ProcessView& view)
+    : DialogBase(view.Owner(), "frm_prono", 4080, 2010), view_(view) {
     setWindowTitle(QStringLiteral("プロセスの順位"));
     Place<QLabel>(this, "Label1", Twips(120, 120, 2175, 255), QStringLiteral("現在の順番"));
     List = Place<ListBox>(this, "List", Twips(120, 360, 3255, 1140));
@@ -42,7 +43,7 @@ void frm_prono::btnUpDown_Click(int index) {
 }
 
 void frm_prono::btnOK_Click() {
-    ApplyProcess(CurrentProcess());
+    view_.ApplyProcess(CurrentProcess());
     accept();
 }
 
@@ -52,7 +53,7 @@ void frm_prono::keyPressEvent(QKeyEvent* event) {
     DialogBase::keyPressEvent(event);
 }
 
-void OrderCommand(MainWindow& window) {
-    frm_prono order(&window);
+void OrderCommand(ProcessView& view) {
+    frm_prono order(view);
     order.exec();
 }

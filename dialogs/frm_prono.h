@@ -5,19 +5,20 @@
 
 #include <array>
 
-class MainWindow;
+class ProcessView;
 class QListWidget;
 class QPushButton;
 
 class frm_prono : public DialogBase {
     Q_OBJECT
   public:
-    explicit frm_prono(QWidget* owner);
+    explicit frm_prono(ProcessView& view);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    ProcessView& view_;
     void FillList();
     void btnUpDown_Click(int index);
     void btnOK_Click();
@@ -27,4 +28,4 @@ class frm_prono : public DialogBase {
     QPushButton* btnOK = nullptr;
 };
 
-void OrderCommand(MainWindow& window);
+void OrderCommand(ProcessView& view);

@@ -1,7 +1,7 @@
-#include "dialogs/AboutDialog.h"
+#include "dialogs/frm_version.h"
 
-#include "app/MainWindow.h"
-#include "platform/ImageControl.h"
+#include "dialogs/ImageControl.h"
+#include "dialogs/ProcessView.h"
 #include "platform/PlatformUi.h"
 
 #include <QLabel>
@@ -87,7 +87,7 @@ bool frm_version::eventFilter(QObject* watched, QEvent* event) {
     return DialogBase::eventFilter(watched, event);
 }
 
-void AboutCommand(MainWindow& window) {
-    frm_version about(&window);
+void AboutCommand(ProcessView& view) {
+    frm_version about(view.Owner());
     about.exec();
 }

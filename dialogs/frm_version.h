@@ -6,7 +6,7 @@
 #include <array>
 
 class ImageControl;
-class MainWindow;
+class ProcessView;
 class QLabel;
 class QPushButton;
 
@@ -37,4 +37,4 @@ class frm_version : public DialogBase {
     QPushButton* Command1 = nullptr;
 };
 
-void AboutCommand(MainWindow& window);
+void AboutCommand(ProcessView& view);

@@ -1,5 +1,5 @@
 // The metafile player over arbitrary bytes behind a valid header.
-#include "platform/EmfPlayer.h"
+#include "pictures/EmfPlayer.h"
 
 #include <cstdint>
 #include "fuzz/FuzzGui.h"

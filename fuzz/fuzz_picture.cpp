@@ -1,6 +1,6 @@
 // The picture loader over arbitrary bytes: format sniffing, the BMP and ICO
 // decoders, EXIF orientation and the JPEG path, at the own size and a display size.
-#include "platform/PictureLoader.h"
+#include "pictures/PictureLoader.h"
 
 #include <cstdint>
 #include "fuzz/FuzzGui.h"

@@ -1,5 +1,15 @@
 #include "model/ProcessRecord.h"
 
+std::optional<Fit> FitOf(int16_t stored) {
+    if (stored < 0 || stored > int16_t(Fit::OwnSize)) return std::nullopt;
+    return Fit(stored);
+}
+
+std::optional<Run> RunOf(int16_t stored) {
+    if (stored < 0 || stored > int16_t(Run::Iconize)) return std::nullopt;
+    return Run(stored);
+}
+
 ProcessRecord& CurrentProcess() {
     static ProcessRecord current;
     return current;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 // A fixed-length text field of N 16-bit characters. A field that was never
 // written holds N NUL characters.
@@ -15,12 +16,22 @@ inline constexpr int kNameLength = 16;
 inline constexpr int kPathLength = 260;
 inline constexpr int kPanelCount = 4;
 
+// The values the settings take. The record keeps the stored numbers, since a
+// store made elsewhere may hold others; those have no name here.
+enum class Fit : int16_t { Window = 0, Fixed = 1, OwnSize = 2 };
+enum class Run : int16_t { Standard = 0, FullScreen = 1, Iconize = 2 };
+enum class Look : int16_t { Flat = 0, ThreeD = 1 };
+
+// The named value of a stored number, or nothing for any other number.
+std::optional<Fit> FitOf(int16_t stored);
+std::optional<Run> RunOf(int16_t stored);
+
 struct ProcessRecord {
     FixedText<kNameLength> Name{};
     std::array<FixedText<kPathLength>, kPanelCount> PanelPath{};
-    int16_t ImageAppearance = 0;  // 0 flat, 1 3D
-    int16_t RunStyle = 0;         // 0 standard, 1 full screen, 2 iconize
-    int16_t FitMode = 0;          // 0 fit window, 1 fixed size, 2 own size
+    int16_t ImageAppearance = 0;  // Look
+    int16_t RunStyle = 0;         // Run
+    int16_t FitMode = 0;          // Fit
     int32_t IntervalMs = 0;
     int32_t BackColor = 0;  // 0x00BBGGRR
     int32_t FixedWidth = 0;

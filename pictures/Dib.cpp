@@ -1,4 +1,4 @@
-#include "platform/Dib.h"
+#include "pictures/Dib.h"
 
 #include <QtEndian>
 #include <bit>

@@ -1,7 +1,7 @@
-#include "platform/EmfPlayer.h"
+#include "pictures/EmfPlayer.h"
 
+#include "pictures/Dib.h"
 #include "platform/CodePage932.h"
-#include "platform/Dib.h"
 
 #include <QFontMetricsF>
 #include <QHash>

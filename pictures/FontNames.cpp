@@ -1,4 +1,4 @@
-#include "platform/FontNames.h"
+#include "pictures/FontNames.h"
 
 #include <QFont>
 #include <QStringList>

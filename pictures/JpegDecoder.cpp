@@ -1,4 +1,4 @@
-#include "platform/JpegDecoder.h"
+#include "pictures/JpegDecoder.h"
 
 #include <jpeglib.h>
 #include <csetjmp>

@@ -1,8 +1,8 @@
-#include "platform/PictureLoader.h"
+#include "pictures/PictureLoader.h"
 
-#include "platform/Dib.h"
-#include "platform/EmfPlayer.h"
-#include "platform/JpegDecoder.h"
+#include "pictures/Dib.h"
+#include "pictures/EmfPlayer.h"
+#include "pictures/JpegDecoder.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,5 +1,6 @@
 #include "platform/PlatformUi.h"
 
+#include "platform/ColorValue.h"
 #include "platform/Desktop.h"
 
 #include <QApplication>
@@ -131,8 +132,7 @@ class QtPlatformUi final : public PlatformUi {
         dialog.setOption(QColorDialog::DontUseNativeDialog);
         CenterOnShow(&dialog, owner);
         if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-        const QColor c = dialog.selectedColor();
-        return uint32_t(c.red()) | uint32_t(c.green()) << 8 | uint32_t(c.blue()) << 16;
+        return ValueOfColor(dialog.selectedColor());
     }
 
     void Beep() override { QApplication::beep(); }

@@ -2,7 +2,7 @@
 // at the size it will be shown, so that the next panel is ready when it is due.
 #pragma once
 
-#include "platform/PictureLoader.h"
+#include "pictures/PictureLoader.h"
 
 #include <array>
 #include <atomic>

@@ -1,8 +1,10 @@
-#include "player/Player.h"
+#include "player/frm_prev.h"
 
-#include "app/MainWindow.h"
+#include "dialogs/ImageControl.h"
+#include "dialogs/ProcessView.h"
+#include "model/PictureLayout.h"
+#include "platform/ColorValue.h"
 #include "platform/Desktop.h"
-#include "platform/ImageControl.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -30,11 +32,6 @@ int KeyCodeOf(const QKeyEvent* event) {
         default:
             return 0;
     }
-}
-
-QColor FromColorValue(int32_t value) {
-    const uint32_t v = uint32_t(value);
-    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
 }
 
 void DoEvents() {
@@ -120,26 +117,17 @@ void frm_prev::closeEvent(QCloseEvent* event) {
 // scales only the part of it that is visible.
 QSize frm_prev::DisplaySize() const {
     const ProcessRecord& process = CurrentProcess();
-    if (process.RunStyle == 1) return size();
-    QSizeF control;
-    switch (process.FitMode) {
-        case 0:
-            control = QSizeF(size()) / 1.5;
-            break;
-        case 1:
-            control = QSizeF(process.FixedWidth, process.FixedHeight);
-            break;
-        default:
-            return QSize();
-    }
-    const QPointF at((width() - control.width()) / 2.2, (height() - control.height()) / 3);
-    const QRect whole = ToPixels(QRectF(at, control));
+    if (RunOf(process.RunStyle) == Run::FullScreen) return size();
+    const std::optional<PictureLayout> layout = LayOutPicture(
+        QSizeF(size()), process.FitMode, QSizeF(process.FixedWidth, process.FixedHeight), QSizeF());
+    if (!layout || !layout->stretch) return QSize();
+    const QRect whole = ToPixels(layout->rect);
     return rect().contains(whole) ? whole.size() : QSize();
 }
 
 void frm_prev::StartDecoding() {
     const ProcessRecord& process = CurrentProcess();
-    const bool draws = process.RunStyle >= 0 && process.RunStyle <= 2;
+    const bool draws = RunOf(process.RunStyle).has_value();
     std::array<PanelDecoder::Request, 4> requests;
     for (int i = 0; i < 4; ++i)
         requests[i] = {draws ? TrimFixed(process.PanelPath[i]) : QString(), DisplaySize()};
@@ -153,7 +141,7 @@ void frm_prev::Form_Activate() {
     SetCursorVisible(false);
     SetTopMost(this, true);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, FromColorValue(CurrentProcess().BackColor));
+    palette.setColor(QPalette::Window, ColorFromValue(uint32_t(CurrentProcess().BackColor)));
     setPalette(palette);
     Label->setPalette(palette);
     PlaceLabel();
@@ -175,19 +163,12 @@ void frm_prev::Form_Activate() {
 void frm_prev::DrawPanel() {
     // Only what changes is drawn: the old and the new picture and the thumbnails.
     QRegion changed = Img->isVisible() ? QRegion(Img->geometry()) : QRegion();
-    switch (CurrentProcess().RunStyle) {
-        case 0:
-            ShowPanelFitted(CurrentProcess().FitMode);
-            break;
-        case 1:
+    if (const std::optional<Run> run = RunOf(CurrentProcess().RunStyle)) {
+        if (*run == Run::FullScreen)
             ShowPanelFull();
-            break;
-        case 2:
+        else
             ShowPanelFitted(CurrentProcess().FitMode);
-            ShowPanelIcon();
-            break;
-        default:
-            break;
+        if (*run == Run::Iconize) ShowPanelIcon();
     }
     changed += Img->geometry();
     if (PanelIndex > 0) changed += PreIcon[PanelIndex]->geometry();
@@ -245,25 +226,16 @@ void frm_prev::ShowPanelFitted(int16_t fitMode) {
     const ProcessRecord& process = CurrentProcess();
     Img->hide();
     Img->SetPicture(decoder_->Get(PanelIndex), std::exchange(prepared_[PanelIndex], {}));
+    // An unknown fit mode keeps the stretching and size the picture had.
     const QSizeF client = size();
-    switch (fitMode) {
-        case 0:
-            Img->SetStretch(true);
-            Img->SetLogicalSize(client / 1.5);
-            break;
-        case 1:
-            Img->SetStretch(true);
-            Img->SetLogicalSize(QSizeF(process.FixedWidth, process.FixedHeight));
-            break;
-        case 2:
-            Img->SetStretch(false);
-            break;
-        default:
-            break;
+    const std::optional<PictureLayout> layout = LayOutPicture(
+        client, fitMode, QSizeF(process.FixedWidth, process.FixedHeight), Img->OwnSize());
+    if (layout) {
+        Img->SetStretch(layout->stretch);
+        Img->SetLogicalGeometry(layout->rect);
+    } else {
+        Img->SetLogicalPos(PicturePlace(client, Img->LogicalGeometry().size()));
     }
-    const QSizeF img = Img->LogicalGeometry().size();
-    Img->SetLogicalPos(
-        QPointF((client.width() - img.width()) / 2.2, (client.height() - img.height()) / 3));
     Img->SetAppearance(process.ImageAppearance);
     Img->show();
 }
@@ -329,7 +301,7 @@ void frm_prev::Form_QueryUnload() {
     SetTopMost(this, false);
 }
 
-void PreviewCommand(MainWindow& window) {
-    frm_prev player(&window);
+void PreviewCommand(ProcessView& view) {
+    frm_prev player(view.Owner());
     player.exec();
 }

@@ -10,7 +10,7 @@
 #include <memory>
 
 class ImageControl;
-class MainWindow;
+class ProcessView;
 class QLabel;
 class QTimer;
 
@@ -65,4 +65,4 @@ void SetCursorVisible(bool visible);
 void SetTopMost(QWidget* window, bool topMost);
 
 // Preview: plays the current process in the player.
-void PreviewCommand(MainWindow& window);
+void PreviewCommand(ProcessView& view);

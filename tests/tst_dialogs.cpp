@@ -1,10 +1,10 @@
 // The options, background colour, image fit and about dialogs.
-#include "app/MainWindow.h"
-#include "dialogs/AboutDialog.h"
-#include "dialogs/ColorDialog.h"
-#include "dialogs/FitDialog.h"
-#include "dialogs/OptionsDialog.h"
-#include "platform/ImageControl.h"
+#include "app/frm_main.h"
+#include "dialogs/ImageControl.h"
+#include "dialogs/frm_appr.h"
+#include "dialogs/frm_cr.h"
+#include "dialogs/frm_opt.h"
+#include "dialogs/frm_version.h"
 #include "platform/Numeric.h"
 #include "tests/support/ScriptedUi.h"
 
@@ -222,7 +222,7 @@ void DialogsTest::colourSampleFollowsTyping() {
     AppFixture app;
     CurrentProcess() = SampleProcess();
     CurrentProcess().BackColor = 0xFF0000;
-    frm_cr dialog(app.window.get());
+    frm_cr dialog(*app.window);
     dialog.show();
     auto* text = dialog.findChild<QLineEdit*>("Text");
     QCOMPARE(text->text(), QStringLiteral("FF0000"));
@@ -248,7 +248,7 @@ void DialogsTest::colourOkAppliesAndCancelWritesNothing() {
     CurrentProcess() = SampleProcess();
     app.window->ApplyProcess(CurrentProcess());
     {
-        frm_cr dialog(app.window.get());
+        frm_cr dialog(*app.window);
         dialog.show();
         QCOMPARE(dialog.findChild<QLineEdit*>("Text")->text(), QStringLiteral("0"));
         QCOMPARE(SampleOf(dialog), QColor(0, 0, 0));
@@ -258,7 +258,7 @@ void DialogsTest::colourOkAppliesAndCancelWritesNothing() {
         QTest::keyClick(&dialog, Qt::Key_Escape);  // picked, then cancelled
     }
     QCOMPARE(CurrentProcess().BackColor, 0);
-    frm_cr dialog(app.window.get());
+    frm_cr dialog(*app.window);
     dialog.show();
     Type(dialog.findChild<QLineEdit*>("Text"), "ff8000");
     QTest::keyClick(dialog.findChild<QLineEdit*>("Text"), Qt::Key_Return);
@@ -272,8 +272,8 @@ void DialogsTest::colourChooserResultIsBgr() {
     QCOMPARE(frm_cr::HexText(0x0A0B0C), QStringLiteral("A0B0C"));
     CurrentProcess() = SampleProcess();
     CurrentProcess().BackColor = int32_t(0x12345678);  // more digits than can be typed
-    QWidget owner;
-    frm_cr dialog(&owner);
+    ViewStandIn view;
+    frm_cr dialog(view);
     dialog.show();
     QCOMPARE(dialog.findChild<QLineEdit*>("Text")->text(), QStringLiteral("12345678"));
     // The real chooser (no scripted boxes here): it opens on black with 16 white
@@ -305,7 +305,7 @@ void DialogsTest::dialogsSitCentredOnTheirOwner() {
     const QPoint owner = app.window->frameGeometry().center();
     std::vector<std::unique_ptr<QDialog>> dialogs;
     dialogs.emplace_back(new frm_opt(app.window.get()));
-    dialogs.emplace_back(new frm_cr(app.window.get()));
+    dialogs.emplace_back(new frm_cr(*app.window));
     dialogs.emplace_back(new frm_appr(app.window.get(), *app.window->Img()));
     dialogs.emplace_back(new frm_version(app.window.get()));
     for (auto& dialog : dialogs) {

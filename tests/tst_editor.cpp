@@ -1,8 +1,8 @@
 // New, Edit process, the process editor and the order dialog.
-#include "app/MainWindow.h"
-#include "dialogs/OrderDialog.h"
-#include "dialogs/ProcessEditor.h"
-#include "platform/ImageControl.h"
+#include "app/frm_main.h"
+#include "dialogs/ImageControl.h"
+#include "dialogs/frm_process.h"
+#include "dialogs/frm_prono.h"
 #include "tests/support/ScriptedUi.h"
 
 #include <QDir>
@@ -126,7 +126,7 @@ void EditorTest::editModeShowsStoredPathsAndKeepsName() {
     AppFixture app;
     CurrentProcess() = SampleProcess(QStringLiteral("X"));
     AssignFixed(CurrentProcess().PanelPath[3], app.dir->filePath("deleted.png"));
-    frm_process editor(app.window.get(), QStringLiteral("プロセスの編集"));
+    frm_process editor(*app.window, QStringLiteral("プロセスの編集"));
     const auto boxes = Boxes(&editor);
     QCOMPARE(boxes[3]->text(), app.dir->filePath("deleted.png"));  // no trailing spaces
     const auto previews = Previews(&editor);
@@ -142,7 +142,7 @@ void EditorTest::editModeShowsStoredPathsAndKeepsName() {
 void EditorTest::blankNameMeansNewMode() {
     AppFixture app;
     CurrentProcess() = SampleProcess(QStringLiteral("    "));
-    frm_process editor(app.window.get(), QStringLiteral("プロセスの編集"));
+    frm_process editor(*app.window, QStringLiteral("プロセスの編集"));
     for (QLineEdit* box : Boxes(&editor)) QVERIFY(box->text().isEmpty());
     TypePaths(&editor, StoredPaths());
     editor.findChild<QPushButton*>("btnOK")->click();
@@ -154,7 +154,7 @@ void EditorTest::invalidPanelAnsweredYesStopsAtOnce() {
     CurrentProcess() = SampleProcess(QStringLiteral("keep"));
     const QStringList old = StoredPaths();
     app.window->ApplyProcess(CurrentProcess());
-    frm_process editor(app.window.get(), QStringLiteral("プロセスの編集"));
+    frm_process editor(*app.window, QStringLiteral("プロセスの編集"));
     editor.show();
     QStringList typed = {old[1], old[0], app.dir->filePath("nothing.bmp"), old[2]};
     TypePaths(&editor, typed);
@@ -175,7 +175,7 @@ void EditorTest::invalidPanelAnsweredNoSkipsIt() {
     AppFixture app;
     CurrentProcess() = SampleProcess(QStringLiteral("keep"));
     const QStringList old = StoredPaths();
-    frm_process editor(app.window.get(), QStringLiteral("プロセスの編集"));
+    frm_process editor(*app.window, QStringLiteral("プロセスの編集"));
     editor.show();
     TypePaths(&editor, {old[3], "", old[1], app.dir->path()});
     app.ui.answers << false << false;
@@ -191,7 +191,7 @@ void EditorTest::directoryHiddenAndEmptyFailTheTest() {
     AppFixture app;
     const QString hidden = app.dir->filePath(".hidden.png");
     QFile::copy(app.samplePath("panel4.png"), hidden);
-    frm_process editor(app.window.get(), QStringLiteral("新しいプロセス"));
+    frm_process editor(*app.window, QStringLiteral("新しいプロセス"));
     TypePaths(&editor, {app.dir->path(), hidden, "", "/dev/null"});
     editor.findChild<QPushButton*>("btnPREV")->click();
     for (ImageControl* preview : Previews(&editor)) QVERIFY(!preview->HasPicture());
@@ -201,7 +201,7 @@ void EditorTest::directoryHiddenAndEmptyFailTheTest() {
 
 void EditorTest::browseSetsBoxAndPreview() {
     AppFixture app;
-    frm_process editor(app.window.get(), QStringLiteral("新しいプロセス"));
+    frm_process editor(*app.window, QStringLiteral("新しいプロセス"));
     const auto buttons = editor.findChildren<QPushButton*>("btn");
     app.ui.files << app.samplePath("panel2.jpg");
     buttons[1]->click();
@@ -224,7 +224,7 @@ void EditorTest::browseSetsBoxAndPreview() {
 
 void EditorTest::dropSetsBoxAndPreview() {
     AppFixture app;
-    frm_process editor(app.window.get(), QStringLiteral("新しいプロセス"));
+    frm_process editor(*app.window, QStringLiteral("新しいプロセス"));
     editor.show();
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(app.samplePath("panel1.bmp"))});
@@ -247,7 +247,7 @@ void EditorTest::dropSetsBoxAndPreview() {
 
 void EditorTest::pathBoxRefusesEveryOtherDrop() {
     AppFixture app;
-    frm_process editor(app.window.get(), QStringLiteral("新しいプロセス"));
+    frm_process editor(*app.window, QStringLiteral("新しいプロセス"));
     editor.show();
     QLineEdit* box = Boxes(&editor)[1];
     box->setText(QStringLiteral("/kept"));
@@ -304,7 +304,7 @@ void EditorTest::pathsThatCannotBeStoredWholeFailTheTest() {
     QVERIFY(QFileInfo(tooLong).isFile() && QFileInfo(longest).isFile() && QFileInfo(wide).isFile());
     CurrentProcess() = SampleProcess(QStringLiteral("keep"));
     const QStringList old = StoredPaths();
-    frm_process editor(app.window.get(), QStringLiteral("プロセスの編集"));
+    frm_process editor(*app.window, QStringLiteral("プロセスの編集"));
     editor.show();
     app.ui.files << tooLong;
     editor.findChildren<QPushButton*>("btn")[0]->click();  // chosen
@@ -320,7 +320,7 @@ void EditorTest::pathsThatCannotBeStoredWholeFailTheTest() {
 
 void EditorTest::keysAndLayout() {
     AppFixture app;
-    frm_process editor(app.window.get(), QStringLiteral("新しいプロセス"));
+    frm_process editor(*app.window, QStringLiteral("新しいプロセス"));
     QCOMPARE(editor.size(), QSize(422, 270));
     const auto frames = editor.findChildren<QGroupBox*>("Frame1");
     QCOMPARE(frames[3]->title(), QStringLiteral("４コマ目"));
@@ -338,7 +338,7 @@ void EditorTest::orderMovesPanelsDown() {
     AppFixture app;
     CurrentProcess() = SampleProcess();
     const QStringList old = StoredPaths();
-    frm_prono order(app.window.get());
+    frm_prono order(*app.window);
     auto* list = order.findChild<QListWidget*>("List");
     QCOMPARE(ListItems(list), old);
     QVERIFY(list->selectedItems().isEmpty());
@@ -361,7 +361,7 @@ void EditorTest::orderButtonsAndCloseBox() {
     const QImage before = app.window->Img()->grab().toImage();
     const QStringList old = StoredPaths();
     {
-        frm_prono order(app.window.get());
+        frm_prono order(*app.window);
         order.show();
         auto* list = order.findChild<QListWidget*>("List");
         const auto buttons = order.findChildren<QPushButton*>("btnUpDown");
@@ -375,7 +375,7 @@ void EditorTest::orderButtonsAndCloseBox() {
     QVERIFY(app.window->Img()->HasPicture());
     QCOMPARE(app.window->Img()->grab().toImage(), before);
     {
-        frm_prono order(app.window.get());
+        frm_prono order(*app.window);
         order.show();
         order.findChild<QPushButton*>("btnOK")->click();
     }
@@ -384,7 +384,7 @@ void EditorTest::orderButtonsAndCloseBox() {
 
 void EditorTest::orderEscapeDoesNothing() {
     AppFixture app;
-    frm_prono order(app.window.get());
+    frm_prono order(*app.window);
     QCOMPARE(order.findChild<QListWidget*>("List")->count(), 0);  // no process, no list
     order.show();
     QTest::keyClick(&order, Qt::Key_Escape);

@@ -1,8 +1,8 @@
 // The metafile player: records it must get right, public sample files, and
 // damaged files that must neither crash nor hang.
-#include "platform/EmfPlayer.h"
-#include "platform/FontNames.h"
-#include "platform/PictureLoader.h"
+#include "pictures/EmfPlayer.h"
+#include "pictures/FontNames.h"
+#include "pictures/PictureLoader.h"
 #include "tests/support/Dibs.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 // The main window: start-up state, menus, showing a process, laying its picture out.
-#include "app/MainWindow.h"
-#include "platform/ImageControl.h"
+#include "app/frm_main.h"
+#include "dialogs/ImageControl.h"
 #include "tests/support/ScriptedUi.h"
 
 #include <sys/resource.h>
@@ -13,10 +13,10 @@
 
 namespace {
 
-QAction* Action(MainWindow& w, const char* name) {
+QAction* Action(frm_main& w, const char* name) {
     return w.findChild<QAction*>(name);
 }
-QMenu* Menu(MainWindow& w, const char* name) {
+QMenu* Menu(frm_main& w, const char* name) {
     return w.findChild<QMenu*>(name);
 }
 
@@ -26,14 +26,14 @@ QStringList Captions(QMenu* menu) {
     return captions;
 }
 
-bool ProcessMenusEnabled(MainWindow& w) {
+bool ProcessMenusEnabled(frm_main& w) {
     return Action(w, "m_SAVE")->isEnabled() && Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
            Menu(w, "m_VIEW")->menuAction()->isEnabled() &&
            Menu(w, "m_RUN")->menuAction()->isEnabled() &&
            Menu(w, "m_TOOL")->menuAction()->isEnabled();
 }
 
-bool ProcessMenusDisabled(MainWindow& w) {
+bool ProcessMenusDisabled(frm_main& w) {
     return !Action(w, "m_SAVE")->isEnabled() && !Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
            !Menu(w, "m_VIEW")->menuAction()->isEnabled() &&
            !Menu(w, "m_RUN")->menuAction()->isEnabled() &&
@@ -43,7 +43,7 @@ bool ProcessMenusDisabled(MainWindow& w) {
 // Whether a right-button release on the picture opens the View pop-up.
 // The pop-up runs its own loop inside the release; a poll closes it as soon as
 // it is up, and without a pop-up the release returns at once.
-bool PopupOpens(MainWindow& w, Qt::MouseButton button) {
+bool PopupOpens(frm_main& w, Qt::MouseButton button) {
     bool opened = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -78,7 +78,7 @@ class MainWindowTest : public QObject {
 
 void MainWindowTest::freshStart() {
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     QCOMPARE(w.windowTitle(), QStringLiteral("Kadrelo"));
     QCOMPARE(w.ClientArea()->size(), QSize(521, 321));
     QVERIFY(ProcessMenusDisabled(w));
@@ -111,7 +111,7 @@ void MainWindowTest::freshStart() {
 
 void MainWindowTest::menuTree() {
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     QStringList top;
     for (QAction* a : w.menuBar()->actions()) top << a->text();
     QCOMPARE(top, (QStringList{"ファイル(&F)", "編集(&E)", "表示(&V)", "実行(&R)", "ツール(&T)",
@@ -138,12 +138,12 @@ void MainWindowTest::menuTree() {
 
 void MainWindowTest::applyShowsTheProcess() {
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     ProcessRecord& p = CurrentProcess();
     p = SampleProcess();
     p.BackColor = 0x0000FF;  // red in the lowest byte
     p.ImageAppearance = 0;
-    ApplyProcess(p);
+    w.ApplyProcess(p);
     QCOMPARE(w.windowTitle(), QStringLiteral("Kadrelo - comic"));
     QVERIFY(ProcessMenusEnabled(w));
     QVERIFY(w.Img()->HasPicture());
@@ -154,38 +154,38 @@ void MainWindowTest::applyShowsTheProcess() {
     const int16_t modes[] = {0, 1, 2, 3, -1};
     for (int i = 0; i < 5; ++i) {
         p.FitMode = modes[i];
-        ApplyProcess(p);
+        w.ApplyProcess(p);
         QCOMPARE(w.Img()->toolTip(), tips[i]);
     }
     // A first panel whose file is gone: no picture, the rest as usual.
     AssignFixed(p.PanelPath[0], app.dir->filePath("gone.bmp"));
     p.BackColor = 0xFF0000;
-    ApplyProcess(p);
+    w.ApplyProcess(p);
     QVERIFY(!w.Img()->HasPicture());
     QCOMPARE(w.ClientArea()->grab().toImage().pixel(3, 3), qRgb(0, 0, 255));
 }
 
 void MainWindowTest::applyKeepsLayoutAndTrimsName() {
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     const QRect before = w.Img()->geometry();
     ProcessRecord& p = CurrentProcess();
     p = SampleProcess(QStringLiteral("  spaced name  "));
-    ApplyProcess(p);
+    w.ApplyProcess(p);
     QCOMPARE(w.windowTitle(), QStringLiteral("Kadrelo - spaced name"));
     QCOMPARE(w.Img()->geometry(), before);
     AssignFixed(p.Name, QStringLiteral("    "));
-    ApplyProcess(p);
+    w.ApplyProcess(p);
     QCOMPARE(w.windowTitle(), QStringLiteral("Kadrelo - "));
     QVERIFY(ProcessMenusDisabled(w));
 }
 
 void MainWindowTest::fitModes() {
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     ProcessRecord& p = CurrentProcess();
     p = SampleProcess();
-    ApplyProcess(p);
+    w.ApplyProcess(p);
     w.resize(w.width() + 100, w.height() + 60);
     QTRY_COMPARE(w.ClientArea()->width(), 621);
     const QSizeF client = w.ClientArea()->size();
@@ -205,7 +205,7 @@ void MainWindowTest::fitModes() {
     big.fill(Qt::green);
     big.save(app.dir->filePath("big.png"));
     AssignFixed(p.PanelPath[0], app.dir->filePath("big.png"));
-    ApplyProcess(p);
+    w.ApplyProcess(p);
     p.FitMode = 2;
     w.FitImage();
     QCOMPARE(w.Img()->LogicalGeometry().size(), QSizeF(900, 700));
@@ -215,7 +215,7 @@ void MainWindowTest::fitModes() {
 
 void MainWindowTest::fitModeOutOfRangeChangesNothing() {
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     CurrentProcess() = SampleProcess();
     CurrentProcess().FitMode = 7;
     const QRectF before = w.Img()->LogicalGeometry();
@@ -243,7 +243,7 @@ void MainWindowTest::extremeFixedSizesShowOnlyTheVisiblePart() {
     QFETCH(int, fixedHeight);
     QFETCH(QPoint, redAt);
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     QImage halves(100, 60, QImage::Format_RGB32);
     halves.fill(Qt::blue);
     for (int y = 0; y < 60; ++y)
@@ -273,10 +273,10 @@ void MainWindowTest::extremeFixedSizesShowOnlyTheVisiblePart() {
 
 void MainWindowTest::viewMenuCheckMarks() {
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     const auto appr = w.findChildren<QAction*>("m_APPR");
     CurrentProcess() = SampleProcess();
-    ApplyProcess(CurrentProcess());
+    w.ApplyProcess(CurrentProcess());
     auto openView = [&] {
         emit w.ViewMenu()->aboutToShow();
         return QPair<bool, bool>(appr[0]->isChecked(), appr[1]->isChecked());
@@ -291,9 +291,9 @@ void MainWindowTest::viewMenuCheckMarks() {
 
 void MainWindowTest::imageStyleItems() {
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     CurrentProcess() = SampleProcess();
-    ApplyProcess(CurrentProcess());
+    w.ApplyProcess(CurrentProcess());
     const auto appr = w.findChildren<QAction*>("m_APPR");
     appr[0]->trigger();
     QCOMPARE(CurrentProcess().ImageAppearance, int16_t(0));
@@ -307,10 +307,10 @@ void MainWindowTest::imageStyleItems() {
 
 void MainWindowTest::popupOnlyForRightButtonOverNamedPicture() {
     AppFixture app;
-    MainWindow& w = *app.window;
+    frm_main& w = *app.window;
     QVERIFY(!PopupOpens(w, Qt::RightButton));
     CurrentProcess() = SampleProcess();
-    ApplyProcess(CurrentProcess());
+    w.ApplyProcess(CurrentProcess());
     QVERIFY(!PopupOpens(w, Qt::LeftButton));
     QVERIFY(PopupOpens(w, Qt::RightButton));
 }
@@ -318,7 +318,7 @@ void MainWindowTest::popupOnlyForRightButtonOverNamedPicture() {
 void MainWindowTest::exitCloses() {
     AppFixture app;
     CurrentProcess() = SampleProcess();
-    ApplyProcess(CurrentProcess());
+    app.window->ApplyProcess(CurrentProcess());
     Action(*app.window, "m_END")->trigger();
     QVERIFY(!app.window->isVisible());
     QVERIFY(app.ui.questions.isEmpty());

@@ -1,6 +1,6 @@
 // The picture loader: format by content, damaged files, icons, orientation,
 // very large pictures and decoding at the display size.
-#include "platform/PictureLoader.h"
+#include "pictures/PictureLoader.h"
 #include "tests/support/Dibs.h"
 
 #include <QBuffer>

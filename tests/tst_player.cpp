@@ -1,9 +1,9 @@
 // The player: panel timing on a scripted clock, pause, stop, the status line,
 // the run styles and what a run leaves behind.
-#include "app/MainWindow.h"
+#include "app/frm_main.h"
+#include "dialogs/ImageControl.h"
 #include "platform/Desktop.h"
-#include "platform/ImageControl.h"
-#include "player/Player.h"
+#include "player/frm_prev.h"
 #include "tests/support/ScriptedUi.h"
 
 #include <QElapsedTimer>
@@ -34,7 +34,7 @@ class RunScript : public QObject {
     ~RunScript() override { SetClockSource({}); }
 
     // Attaches to the player as it is shown, before its run starts.
-    void Play(MainWindow& window) {
+    void Play(frm_main& window) {
         qApp->installEventFilter(this);
         PreviewCommand(window);
         qApp->removeEventFilter(this);

@@ -1,10 +1,10 @@
 // The Save command and the process list, through the real windows.
-#include "app/MainWindow.h"
 #include "app/SaveCommand.h"
 #include "app/StoreLocation.h"
-#include "dialogs/ProcessList.h"
+#include "app/frm_main.h"
+#include "dialogs/ImageControl.h"
+#include "dialogs/frm_open.h"
 #include "model/ProcessStore.h"
-#include "platform/ImageControl.h"
 #include "tests/support/ScriptedUi.h"
 
 #include <QFile>
@@ -195,7 +195,7 @@ void SaveOpenTest::linuxSpellingsStoreAsWindowsText() {
 void SaveOpenTest::listShowsNamesInFileOrder() {
     AppFixture app;
     Store(app, {"zeta", "alpha", "  mid  "});
-    frm_open list(app.window.get(), app.window->Store());
+    frm_open list(*app.window);
     QCOMPARE(ListItems(list.findChild<QListWidget*>("List")),
              (QStringList{"zeta", "alpha", "mid"}));
     QVERIFY(list.findChild<QPushButton*>("btnOPEN")->isEnabled());
@@ -259,7 +259,7 @@ void SaveOpenTest::firstArrowKeySelects() {
     QFETCH(int, row);
     AppFixture app;
     Store(app, {"a", "b", "c"});
-    frm_open list(app.window.get(), app.window->Store());
+    frm_open list(*app.window);
     list.show();
     auto* box = list.findChild<QListWidget*>("List");
     QTest::keyClick(box, Qt::Key(key));
@@ -320,7 +320,7 @@ void SaveOpenTest::deleteAsksRefillsAndKeepsCurrent() {
     Store(app, {"a", "b", "A"});
     CurrentProcess() = SampleProcess(QStringLiteral("a"));
     const ProcessRecord current = CurrentProcess();
-    frm_open dialog(app.window.get(), app.window->Store());
+    frm_open dialog(*app.window);
     auto* list = dialog.findChild<QListWidget*>("List");
     auto* del = dialog.findChild<QPushButton*>("btnDEL");
     del->click();  // nothing selected: no question
@@ -356,7 +356,7 @@ void SaveOpenTest::deleteAsksRefillsAndKeepsCurrent() {
 void SaveOpenTest::missingOrForeignStoreButtons() {
     AppFixture app;
     {
-        frm_open dialog(app.window.get(), app.window->Store());
+        frm_open dialog(*app.window);
         QVERIFY(!dialog.findChild<QPushButton*>("btnOPEN")->isEnabled());
         QVERIFY(!dialog.findChild<QPushButton*>("btnDEL")->isEnabled());
     }
@@ -364,7 +364,7 @@ void SaveOpenTest::missingOrForeignStoreButtons() {
     f.open(QIODevice::WriteOnly);
     f.write("XX\0\0\0\1\0", 7);
     f.close();
-    frm_open dialog(app.window.get(), app.window->Store());
+    frm_open dialog(*app.window);
     QCOMPARE(dialog.findChild<QListWidget*>("List")->count(), 0);
     QVERIFY(dialog.findChild<QPushButton*>("btnOPEN")->isEnabled());
     QVERIFY(dialog.findChild<QPushButton*>("btnDEL")->isEnabled());

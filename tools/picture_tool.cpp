@@ -1,7 +1,7 @@
 // kadrelo-picture IN OUT.png [WIDTHxHEIGHT]: loads IN with the program's own
 // picture loader (at the given display size, if any) and writes it as PNG.
-#include "platform/FontNames.h"
-#include "platform/PictureLoader.h"
+#include "pictures/FontNames.h"
+#include "pictures/PictureLoader.h"
 
 #include <QGuiApplication>
 #include <QRegularExpression>

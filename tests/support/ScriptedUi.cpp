@@ -76,7 +76,8 @@ void WhenModal(std::function<void(QWidget*)> action) {
     timer->start(5);
 }
 
-#include "app/MainWindow.h"
+#include "app/frm_main.h"
+#include "dialogs/ImageControl.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,7 +90,7 @@ QString SampleFile(const QString& name) {
 
 AppFixture::AppFixture() : dir(std::make_unique<QTemporaryDir>()) {
     CurrentProcess() = ProcessRecord{};
-    window = std::make_unique<MainWindow>(storePath());
+    window = std::make_unique<frm_main>(storePath());
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     window->activateWindow();
@@ -107,6 +108,15 @@ QString AppFixture::storePath() const {
 QString AppFixture::samplePath(const QString& name) const {
     return SampleFile(name);
 }
+
+ViewStandIn::ViewStandIn()
+    : dir_(std::make_unique<QTemporaryDir>()), owner_(std::make_unique<QWidget>()) {
+    owner_->resize(521, 339);
+    picture_ = new ImageControl(owner_.get());
+    store_ = std::make_unique<ProcessStore>(dir_->filePath(QStringLiteral("Process.dat")));
+}
+
+ViewStandIn::~ViewStandIn() = default;
 
 ProcessRecord SampleProcess(const QString& name) {
     ProcessRecord r;

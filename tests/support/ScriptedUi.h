@@ -2,6 +2,7 @@
 // record of what was shown, so that no test waits on a modal box.
 #pragma once
 
+#include "dialogs/ProcessView.h"
 #include "platform/PlatformUi.h"
 
 #include <QQueue>
@@ -46,8 +47,30 @@ QStringList ListItems(QListWidget* list);
 // action, fails the running test and is closed, so that nothing blocks.
 void WhenModal(std::function<void(QWidget*)> action);
 
-class MainWindow;
-struct ProcessRecord;
+class frm_main;
+class QTemporaryDir;
+
+// A stand-in for the main window, for dialogs tested on their own: an owner
+// window, a picture control, a store in a fresh folder, and a count of calls.
+class ViewStandIn : public ProcessView {
+  public:
+    ViewStandIn();
+    ~ViewStandIn() override;
+    QWidget* Owner() override { return owner_.get(); }
+    void ApplyProcess(const ProcessRecord&) override { ++applied; }
+    void FitImage() override { ++fitted; }
+    const ImageControl& Picture() const override { return *picture_; }
+    const ProcessStore& Store() const override { return *store_; }
+
+    int applied = 0;
+    int fitted = 0;
+
+  private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<QWidget> owner_;
+    ImageControl* picture_ = nullptr;
+    std::unique_ptr<ProcessStore> store_;
+};
 
 // A shown main window over a store in a fresh folder, the zero current process
 // and scripted boxes.
@@ -57,9 +80,9 @@ struct AppFixture {
     QString storePath() const;
     QString samplePath(const QString& name) const;
 
-    std::unique_ptr<class QTemporaryDir> dir;
+    std::unique_ptr<QTemporaryDir> dir;
     ScriptedUi ui;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<frm_main> window;
 };
 
 // A named process whose panels are the four sample pictures.

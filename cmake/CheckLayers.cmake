@@ -1,0 +1,30 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when a source file includes a header from a folder above its own or
+# beside it: each folder may include only itself and the folders listed here.
+#   cmake -DSOURCE_DIR=<project> -P CheckLayers.cmake
+set(below_platform "")
+set(below_model platform)
+set(below_pictures platform)
+set(below_dialogs model pictures platform)
+set(below_player dialogs model pictures platform)
+set(below_app player dialogs model pictures platform)
+set(layers platform model pictures dialogs player app)
+
+set(wrong "")
+foreach(layer ${layers})
+    file(GLOB sources ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp)
+    foreach(source ${sources})
+        file(STRINGS ${source} includes REGEX "^#include \"[a-z]+/")
+        foreach(line ${includes})
+            string(REGEX REPLACE "^#include \"([a-z]+)/.*" "\\1" folder "${line}")
+            if(NOT folder STREQUAL layer AND folder IN_LIST layers AND NOT folder IN_LIST below_${layer})
+                file(RELATIVE_PATH shown ${SOURCE_DIR} ${source})
+                string(APPEND wrong "  ${shown}: ${line}\n")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+if(wrong)
+    message(FATAL_ERROR "These includes go up or across the layers "
+                        "(app -> player -> dialogs -> model, pictures -> platform):\n${wrong}")
+endif()
