@@ -11,7 +11,7 @@
 #include <QPushButton>
 
 namespace {
-constexpr int kTypedDigits = 6;
+constexpr int kTypedHexDigits = 6;
 
 }  // namespace
 
@@ -49,7 +49,7 @@ frm_cr::frm_cr(ProcessView& view) : DialogBase(view.Owner(), "frm_cr", 3990, 133
 
     // Form_Load: the current colour, in full even when a store made elsewhere
     // holds more digits than can be typed.
-    ShowWhole(Text, HexText(uint32_t(CurrentProcess().BackColor)), kTypedDigits);
+    ShowWhole(Text, HexText(uint32_t(CurrentProcess().BackColor)), kTypedHexDigits);
     Text->setFocus();
 }
 

@@ -11,7 +11,7 @@
 #include <QRadioButton>
 
 namespace {
-constexpr int kTypedDigits = 4;
+constexpr int kTypedIntervalDigits = 4;
 }  // namespace
 
 frm_opt::frm_opt(QWidget* owner) : DialogBase(owner, "frm_opt", 3435, 2415) {
@@ -19,7 +19,7 @@ frm_opt::frm_opt(QWidget* owner) : DialogBase(owner, "frm_opt", 3435, 2415) {
     auto* frame1 = Place<QGroupBox>(this, "Frame1", Twips(120, 120, 1935, 615),
                                     QStringLiteral("表示スピード（ミリ秒）"));
     Text1 = Place<QLineEdit>(frame1, "Text1", Twips(120, 240, 1695, 270));
-    Text1->setMaxLength(kTypedDigits);
+    Text1->setMaxLength(kTypedIntervalDigits);
     auto* frame2 = Place<QGroupBox>(this, "Frame2", Twips(120, 840, 1935, 1455),
                                     QStringLiteral("実行時の画像処理"));
     const QString captions[] = {QStringLiteral("標準表示"), QStringLiteral("全画面表示"),
@@ -46,7 +46,7 @@ frm_opt::frm_opt(QWidget* owner) : DialogBase(owner, "frm_opt", 3435, 2415) {
 
 void frm_opt::Form_Load() {
     const ProcessRecord& process = CurrentProcess();
-    ShowWhole(Text1, QString::number(process.IntervalMs), kTypedDigits);
+    ShowWhole(Text1, QString::number(process.IntervalMs), kTypedIntervalDigits);
     // A run style outside 0 to 2 (from a store made elsewhere) chooses no button.
     if (const std::optional<Run> run = RunOf(process.RunStyle)) {
         opt[int(*run)]->setChecked(true);

@@ -7,7 +7,7 @@ namespace {
 
 constexpr uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3, kJpeg = 4, kPng = 5,
                    kAlphaBitfields = 6;
-constexpr qint64 kMaxPixels = qint64(1) << 26;
+constexpr qint64 kMaxDibPixels = qint64(1) << 26;
 constexpr uint32_t kLargestHeader = 256;  // BITMAPV5HEADER is 124 bytes
 
 uint32_t U32(QByteArrayView d, qint64 at) {
@@ -179,7 +179,7 @@ std::optional<DibHeader> ParseDibHeader(QByteArrayView data, bool halfHeight) {
     h.topDown = height < 0;
     h.height = int(std::min<qint64>(std::abs(qint64(height)), INT32_MAX));
     if (halfHeight) h.height /= 2;
-    if (h.width <= 0 || h.height <= 0 || qint64(h.width) * h.height > kMaxPixels)
+    if (h.width <= 0 || h.height <= 0 || qint64(h.width) * h.height > kMaxDibPixels)
         return std::nullopt;
     if (h.compression == kJpeg || h.compression == kPng) {
         h.size = headerSize;

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr qint64 kMaxPixels = qint64(1) << 29;
+constexpr qint64 kMaxJpegPixels = qint64(1) << 29;
 
 struct ErrorManager {
     jpeg_error_mgr base;
@@ -57,7 +57,7 @@ std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast, QSize* s
     if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK ||
         (info.jpeg_color_space != JCS_GRAYSCALE && info.jpeg_color_space != JCS_YCbCr &&
          info.jpeg_color_space != JCS_RGB) ||
-        qint64(info.image_width) * info.image_height > kMaxPixels) {
+        qint64(info.image_width) * info.image_height > kMaxJpegPixels) {
         jpeg_destroy_decompress(&info);
         delete image;
         return std::nullopt;

@@ -38,16 +38,16 @@ int FileOps::Unlink(const char* path) {
 }
 
 namespace {
-FileOps* g_override = nullptr;
+FileOps* g_filesOverride = nullptr;
 }
 
 FileOps& Files() {
     static FileOps real;
-    return g_override ? *g_override : real;
+    return g_filesOverride ? *g_filesOverride : real;
 }
 
 void SetFiles(FileOps* files) {
-    g_override = files;
+    g_filesOverride = files;
 }
 
 QString DescribeFileError(int error) {

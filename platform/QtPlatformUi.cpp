@@ -142,17 +142,17 @@ class QtPlatformUi final : public PlatformUi {
     }
 };
 
-PlatformUi* g_override = nullptr;
+PlatformUi* g_uiOverride = nullptr;
 
 }  // namespace
 
 PlatformUi& Ui() {
     static QtPlatformUi real;
-    return g_override ? *g_override : real;
+    return g_uiOverride ? *g_uiOverride : real;
 }
 
 void SetUi(PlatformUi* ui) {
-    g_override = ui;
+    g_uiOverride = ui;
 }
 
 QString DisplayLines(const QString& text) {
