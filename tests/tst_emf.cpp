@@ -1,6 +1,7 @@
 // The metafile player: records it must get right, public sample files, and
 // damaged files that must neither crash nor hang.
 #include "pictures/EmfPlayer.h"
+#include "pictures/EmfRecords.h"
 #include "pictures/FontNames.h"
 #include "pictures/PictureLoader.h"
 #include "tests/support/Dibs.h"
@@ -30,7 +31,7 @@ class Emf {
         return *this;
     }
     QByteArray Bytes() {
-        Rec(14, {0, 16, 20});
+        Rec(emf::kEof, {0, 16, 20});
         QByteArray h;
         Put(h, 1), Put(h, 108);
         for (int v : {0, 0, 99, 99, 0, 0, 2500, 2500}) Put(h, v);
@@ -60,10 +61,11 @@ int32_t F(float f) {
 constexpr uint32_t kRed = 0x0000FF, kBlue = 0xFF0000, kGreen = 0x00FF00;
 
 void SolidBrush(Emf& e, int handle, uint32_t color) {
-    e.Rec(39, {handle, 0, int32_t(color), 0}).Rec(37, {handle});
+    e.Rec(emf::kCreateBrushIndirect, {handle, 0, int32_t(color), 0})
+        .Rec(emf::kSelectObject, {handle});
 }
 void NoPen(Emf& e) {
-    e.Rec(37, {int32_t(0x80000008u)});
+    e.Rec(emf::kSelectObject, {int32_t(0x80000008u)});
 }
 
 QImage Render(Emf& e) {
@@ -81,7 +83,7 @@ const QRgb kWhite = qRgb(255, 255, 255);
 // StretchDIBits of a DIB over the whole picture.
 void StretchDib(Emf& e, const QByteArray& bmi, const QByteArray& bits, int w, int h, uint32_t rop) {
     const int fixed = 80;
-    e.Rec(81,
+    e.Rec(emf::kStretchDiBits,
           {0, 0, 99, 99, 0, 0, 0, 0, w, h, fixed, int32_t(bmi.size()), fixed + int32_t(bmi.size()),
            int32_t(bits.size()), 0, int32_t(rop), 100, 100},
           bmi + bits);
@@ -134,13 +136,13 @@ void EmfTest::headerAndNaturalSize() {
 
 void EmfTest::restoreDcRestoresTheTransform() {
     Emf e;
-    e.Rec(33, {});                              // SaveDC
-    e.Rec(35, {F(2), 0, 0, F(2), F(0), F(0)});  // world: twice as large
+    e.Rec(emf::kSaveDc, {});
+    e.Rec(emf::kSetWorldTransform, {F(2), 0, 0, F(2), F(0), F(0)});  // world: twice as large
     SolidBrush(e, 1, kBlue);
-    e.Rec(34, {-1});  // RestoreDC: the brush goes too
+    e.Rec(emf::kRestoreDc, {-1});  // RestoreDC: the brush goes too
     SolidBrush(e, 2, kRed);
     NoPen(e);
-    e.Rec(43, {0, 0, 50, 50});  // Rectangle
+    e.Rec(emf::kRectangle, {0, 0, 50, 50});
     const QImage img = Render(e);
     QVERIFY(Near(img.pixel(25, 25), qRgb(255, 0, 0)));
     QCOMPARE(img.pixel(75, 75), kWhite);
@@ -148,14 +150,15 @@ void EmfTest::restoreDcRestoresTheTransform() {
 
 void EmfTest::openFiguresStayOpen() {
     Emf e;
-    e.Rec(95, {1, 0, 0, 0, 0, 0x10000, 4, 0, 0, 0, 0});  // geometric black pen, 4 wide
-    e.Rec(37, {1});
-    e.Rec(37, {int32_t(0x80000005u)});  // null brush
-    e.Rec(59, {});                      // BeginPath
-    e.Rec(27, {10, 10});
-    e.Rec(6, {0, 0, 0, 0, 2, 90, 10, 90, 90});  // PolylineTo
-    e.Rec(60, {});
-    e.Rec(64, {0, 0, 0, 0});  // StrokePath
+    e.Rec(emf::kExtCreatePen,
+          {1, 0, 0, 0, 0, 0x10000, 4, 0, 0, 0, 0});  // geometric black pen, 4 wide
+    e.Rec(emf::kSelectObject, {1});
+    e.Rec(emf::kSelectObject, {int32_t(0x80000005u)});  // null brush
+    e.Rec(emf::kBeginPath, {});
+    e.Rec(emf::kMoveToEx, {10, 10});
+    e.Rec(emf::kPolylineTo, {0, 0, 0, 0, 2, 90, 10, 90, 90});
+    e.Rec(emf::kEndPath, {});
+    e.Rec(emf::kStrokePath, {0, 0, 0, 0});
     const QImage img = Render(e);
     QVERIFY(qGray(img.pixel(50, 10)) < 100);
     QVERIFY(qGray(img.pixel(90, 50)) < 100);
@@ -166,9 +169,9 @@ void EmfTest::clipRectanglesAndPaths() {
     Emf e;
     SolidBrush(e, 1, kBlue);
     NoPen(e);
-    e.Rec(30, {0, 0, 50, 100});  // IntersectClipRect
-    e.Rec(29, {0, 0, 50, 20});   // ExcludeClipRect
-    e.Rec(43, {0, 0, 100, 100});
+    e.Rec(emf::kIntersectClipRect, {0, 0, 50, 100});
+    e.Rec(emf::kExcludeClipRect, {0, 0, 50, 20});
+    e.Rec(emf::kRectangle, {0, 0, 100, 100});
     const QImage img = Render(e);
     QVERIFY(Near(img.pixel(25, 50), qRgb(0, 0, 255)));
     QCOMPARE(img.pixel(75, 50), kWhite);
@@ -178,12 +181,12 @@ void EmfTest::clipRectanglesAndPaths() {
 void EmfTest::anisotropicMapping() {
     // Anisotropic: logical 0..1000 across, 0..100 down, onto 100 x 100 pixels.
     Emf e;
-    e.Rec(17, {8});
-    e.Rec(9, {1000, 100});  // window extent
-    e.Rec(11, {100, 100});  // viewport extent
+    e.Rec(emf::kSetMapMode, {8});
+    e.Rec(emf::kSetWindowExtEx, {1000, 100});   // window extent
+    e.Rec(emf::kSetViewportExtEx, {100, 100});  // viewport extent
     SolidBrush(e, 1, kGreen);
     NoPen(e);
-    e.Rec(43, {500, 0, 1000, 50});
+    e.Rec(emf::kRectangle, {500, 0, 1000, 50});
     const QImage img = Render(e);
     QVERIFY(Near(img.pixel(75, 25), qRgb(0, 255, 0)));
     QCOMPARE(img.pixel(25, 25), kWhite);
@@ -201,22 +204,23 @@ void EmfTest::shiftJisTextIsDrawn() {
         font[23] = char(128);  // SHIFTJIS_CHARSET
         const char16_t face[] = u"ＭＳ ゴシック";
         for (int i = 0; face[i]; ++i) qToLittleEndian<uint16_t>(face[i], font.data() + 28 + 2 * i);
-        e.Rec(82, {1}, font);
-        e.Rec(37, {1});
-        e.Rec(18, {1});  // transparent background
+        e.Rec(emf::kExtCreateFontIndirectW, {1}, font);
+        e.Rec(emf::kSelectObject, {1});
+        e.Rec(emf::kSetBkMode, {1});  // transparent background
         e.Rec(type, {0, 0, 99, 99, 1, 0, 0, 10, 10, chars, 76, 0, 0, 0, 0, 0, 0}, text);
         return Render(e);
     };
-    const QImage fromShiftJis = render(83, QByteArray("\x82\xa0\x82\xa2", 4), 4);  // あい
-    const QByteArray utf16("\x42\x30\x44\x30", 4);                                 // あい
-    const QImage fromUnicode = render(84, utf16, 2);
+    const QImage fromShiftJis =
+        render(emf::kExtTextOutA, QByteArray("\x82\xa0\x82\xa2", 4), 4);  // あい
+    const QByteArray utf16("\x42\x30\x44\x30", 4);                        // あい
+    const QImage fromUnicode = render(emf::kExtTextOutW, utf16, 2);
     QCOMPARE(fromShiftJis, fromUnicode);
     int dark = 0;
     for (int y = 10; y < 60; ++y)
         for (int x = 10; x < 95; ++x) dark += qGray(fromShiftJis.pixel(x, y)) < 128;
     QVERIFY2(dark > 100, qPrintable(QString::number(dark)));
     // Other kana give other pixels, so the comparison above can fail.
-    QVERIFY(render(83, QByteArray("\x82\xa4\x82\xa6", 4), 4) != fromUnicode);
+    QVERIFY(render(emf::kExtTextOutA, QByteArray("\x82\xa4\x82\xa6", 4), 4) != fromUnicode);
 }
 
 void EmfTest::runLengthBitmapIsDrawn() {
@@ -225,7 +229,7 @@ void EmfTest::runLengthBitmapIsDrawn() {
     for (int row = 0; row < 4; ++row) rle += QByteArray::fromHex("0401 0000");
     rle += QByteArray::fromHex("0001");
     Emf e;
-    StretchDib(e, DibInfo8(4, 4, 1, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), rle, 4, 4, 0x00CC0020);
+    StretchDib(e, DibInfo8(4, 4, 1, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), rle, 4, 4, emf::kSrcCopy);
     const QImage img = Render(e);
     QVERIFY(Near(img.pixel(50, 50), qRgb(255, 0, 0)));
     QVERIFY(Near(img.pixel(5, 95), qRgb(255, 0, 0)));
@@ -237,11 +241,12 @@ void EmfTest::maskPairKeepsTheBackground() {
     Emf e;
     SolidBrush(e, 1, kGreen);
     NoPen(e);
-    e.Rec(43, {0, 0, 100, 100});
+    e.Rec(emf::kRectangle, {0, 0, 100, 100});
     const QByteArray mask = QByteArray::fromHex("00010101 00010101");   // rows: B W W W
     const QByteArray color = QByteArray::fromHex("01000000 01000000");  // rows: R K K K
-    StretchDib(e, DibInfo8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 255, 255)}), mask, 4, 2, 0x008800C6);
-    StretchDib(e, DibInfo8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), color, 4, 2, 0x00EE0086);
+    StretchDib(e, DibInfo8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 255, 255)}), mask, 4, 2,
+               emf::kSrcAnd);
+    StretchDib(e, DibInfo8(4, 2, 0, {qRgb(0, 0, 0), qRgb(255, 0, 0)}), color, 4, 2, emf::kSrcPaint);
     const QImage img = Render(e);
     QVERIFY(Near(img.pixel(10, 50), qRgb(255, 0, 0)));
     QVERIFY(Near(img.pixel(80, 50), qRgb(0, 255, 0)));
@@ -264,7 +269,7 @@ void EmfTest::gradientRunsLeftToRight() {
     vertex(0, 0, 0xFF00, 0, 0);
     vertex(100, 100, 0, 0, 0xFF00);
     tail += QByteArray::fromHex("00000000 01000000");
-    e.Rec(118, {0, 0, 99, 99, 2, 1, 0}, tail);
+    e.Rec(emf::kGradientFill, {0, 0, 99, 99, 2, 1, 0}, tail);
     const QImage img = Render(e);
     QVERIFY(Near(img.pixel(2, 50), qRgb(255, 0, 0), 20));
     QVERIFY(Near(img.pixel(97, 50), qRgb(0, 0, 255), 20));
@@ -328,7 +333,7 @@ void EmfTest::damagedFilesNeitherCrashNorHang() {
         if (QFileInfo(path).size() < 200000) originals << ReadAll(path);
     Emf e;
     SolidBrush(e, 1, kRed);
-    e.Rec(43, {0, 0, 50, 50});
+    e.Rec(emf::kRectangle, {0, 0, 50, 50});
     originals << e.Bytes();
     QRandomGenerator rng(1234);
     for (const QByteArray& good : originals) {

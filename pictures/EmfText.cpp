@@ -1,0 +1,156 @@
+// Text records: fonts, alignment, spacing arrays and code page 932.
+#include "pictures/MetafileRenderer.h"
+
+#include "pictures/EmfRecords.h"
+
+#include "pictures/FontNames.h"
+#include "platform/CodePage932.h"
+
+#include <QFontMetricsF>
+
+#include <QtMath>
+
+namespace emf {
+
+QFont MetafileRenderer::MakeFont(double pixelHeight) const {
+    QFont font(s_.font.face.isEmpty() ? QStringLiteral("ＭＳ ゴシック") : s_.font.face);
+    font.setPixelSize(qRound(std::clamp(pixelHeight, 1.0, 4096.0)));
+    font.setWeight(QFont::Weight(std::clamp(s_.font.weight == 0 ? 400 : s_.font.weight, 100, 900)));
+    font.setItalic(s_.font.italic);
+    font.setUnderline(s_.font.underline);
+    font.setStrikeOut(s_.font.strikeOut);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    return font;
+}
+
+QString MetafileRenderer::DecodeAnsi(QByteArrayView bytes) const {
+    if (s_.font.charset == 128) return cp932::Decode(bytes);  // SHIFTJIS_CHARSET
+    return QString::fromLatin1(bytes.data(), bytes.size());
+}
+
+// bounds (16), graphics mode, x and y scale, then the text: reference
+// point, count, offset of the string, options, rectangle, offset of the widths.
+void MetafileRenderer::ExtTextOut(const Reader& r, bool wide) {
+    const uint32_t count = r.U32(44), offString = r.U32(48), options = r.U32(52);
+    const uint32_t offDx = r.U32(72);
+    if (count == 0 || count > 100000) return;
+    QString text;
+    if (wide) {
+        const QByteArrayView raw = r.Bytes(offString, qint64(count) * 2);
+        if (raw.isEmpty()) return;
+        for (uint32_t i = 0; i < count; ++i)
+            text += QChar(qFromLittleEndian<char16_t>(raw.data() + i * 2));
+    } else {
+        const QByteArrayView raw = r.Bytes(offString, count);
+        if (raw.isEmpty()) return;
+        text = DecodeAnsi(raw);
+    }
+    const bool pdy = options & 0x2000;
+    QVector<double> dx;
+    if (offDx != 0 && r.Has(offDx, qint64(count) * (pdy ? 8 : 4))) {
+        // ANSI text with double-byte characters has one width per byte: merge them.
+        for (uint32_t i = 0; i < count; ++i) dx << r.I32(offDx + i * (pdy ? 8 : 4));
+    }
+    const QRectF rect = r.Box(56);
+    if (options & 0x2) {  // ETO_OPAQUE
+        Apply();
+        p_.fillRect(rect.normalized(), s_.bkColor);
+    }
+    DrawText(r.Point32(36), text, wide ? dx : AnsiWidths(r, dx, offString, count), rect,
+             options & 0x4);
+}
+
+QVector<double> MetafileRenderer::AnsiWidths(const Reader& r, const QVector<double>& dx,
+                                             uint32_t offString, uint32_t count) const {
+    if (dx.isEmpty() || s_.font.charset != 128) return dx;
+    QVector<double> merged;
+    for (uint32_t i = 0; i < count && i < uint32_t(dx.size()); ++i) {
+        const uint8_t b = r.U8(offString + i);
+        const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        if (lead && i + 1 < count) {
+            merged << dx[i] + dx[i + 1];
+            ++i;
+        } else {
+            merged << dx[i];
+        }
+    }
+    return merged;
+}
+
+void MetafileRenderer::DrawText(QPointF reference, const QString& text, const QVector<double>& dx,
+                                const QRectF& clipRect, bool clipped) {
+    const bool updateCp = s_.textAlign & 1;
+    if (updateCp) reference = s_.position;
+    const QTransform full = Full();
+    const QPointF origin = full.map(reference);
+    // Directions in the picture: along logical x, and the size of a logical unit.
+    QPointF along = full.map(reference + QPointF(1, 0)) - origin;
+    const QPointF down = full.map(reference + QPointF(0, 1)) - origin;
+    const double xUnit = std::hypot(along.x(), along.y());
+    const double yUnit = std::hypot(down.x(), down.y());
+    if (xUnit <= 0 || yUnit <= 0) return;
+    along /= xUnit;
+    const double escapement = qDegreesToRadians(s_.font.escapement / 10.0);
+    const double angle = std::atan2(along.y(), along.x()) - escapement;
+    const QPointF b(std::cos(angle), std::sin(angle)), n(-b.y(), b.x());
+
+    double height = std::abs(s_.font.height) * yUnit;
+    if (s_.font.height == 0) height = 12 * outScale_;
+    QFont font = MakeFont(height);
+    if (s_.font.height > 0) {  // cell height: the em is a little smaller
+        const QFontMetricsF m(font);
+        font.setPixelSize(
+            qRound(std::clamp(height * height / std::max(1.0, m.height()), 1.0, 4096.0)));
+    }
+    const QFontMetricsF metrics(font);
+    QVector<double> advances;
+    double width = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        const double a = i < dx.size() ? dx[i] * xUnit : metrics.horizontalAdvance(text[i]);
+        advances << a;
+        width += a;
+    }
+    double x = 0, y = 0;
+    switch (s_.textAlign & 6) {
+        case 2:
+            x = -width;
+            break;
+        case 6:
+            x = -width / 2;
+            break;
+        default:
+            break;
+    }
+    switch (s_.textAlign & 24) {
+        case 8:
+            y = -metrics.descent();
+            break;
+        case 24:
+            break;
+        default:
+            y = metrics.ascent();
+            break;
+    }
+    if (updateCp) s_.position = reference + QPointF(width / xUnit, 0);
+
+    p_.setTransform(out_);
+    p_.save();
+    if (clipped) {
+        QPainterPath box;
+        box.addRect(clipRect.normalized());
+        p_.setClipPath(ToDevice().map(box), Qt::IntersectClip);
+    }
+    p_.setTransform(QTransform(b.x(), b.y(), n.x(), n.y(), origin.x(), origin.y()));
+    p_.setFont(font);
+    if (s_.opaqueBk)
+        p_.fillRect(QRectF(x, y - metrics.ascent(), width, metrics.height()), s_.bkColor);
+    p_.setPen(s_.textColor);
+    for (int i = 0; i < text.size(); ++i) {
+        p_.drawText(QPointF(x, y), QString(text[i]));
+        x += advances[i];
+    }
+    p_.restore();
+    clipDirty_ = true;
+}
+
+}  // namespace emf
