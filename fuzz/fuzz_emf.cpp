@@ -1,5 +1,6 @@
 // The metafile player over arbitrary bytes behind a valid header.
 #include "pictures/EmfPlayer.h"
+#include "pictures/PictureLoader.h"
 
 #include <cstdint>
 #include "fuzz/FuzzGui.h"
@@ -16,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (natural.isEmpty() || natural.width() > 4096 || natural.height() > 4096)
             __builtin_trap();
     }
-    const QImage image = RenderEmf(bytes, QSize(48, 32));
-    if (!image.isNull() && image.size() != QSize(48, 32)) __builtin_trap();
+    // Through the picture loader, as the program reads a metafile.
+    const Picture picture = LoadPictureFromData(bytes, QSize(48, 32));
+    if (!picture.isNull() && picture.image.size() != QSize(48, 32)) __builtin_trap();
     return 0;
 }

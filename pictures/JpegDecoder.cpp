@@ -1,8 +1,10 @@
 #include "pictures/JpegDecoder.h"
 
 #include <jpeglib.h>
+#include <QtEndian>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -28,6 +30,53 @@ int ScaleNumerator(const jpeg_decompress_struct& info, QSize atLeast) {
     return 8;
 }
 
+// The EXIF orientation (1 to 8) of an APP1 marker's TIFF data, 1 when absent.
+int ExifOrientation(const uchar* data, unsigned length) {
+    if (length < 14 || std::memcmp(data, "Exif\0\0", 6) != 0) return 1;
+    const uchar* tiff = data + 6;
+    const unsigned size = length - 6;
+    const bool little = tiff[0] == 'I';
+    auto u16 = [&](unsigned at) {
+        return at + 2 > size ? 0u
+               : little      ? unsigned(qFromLittleEndian<uint16_t>(tiff + at))
+                             : unsigned(qFromBigEndian<uint16_t>(tiff + at));
+    };
+    auto u32 = [&](unsigned at) {
+        return at + 4 > size ? 0u
+               : little      ? unsigned(qFromLittleEndian<uint32_t>(tiff + at))
+                             : unsigned(qFromBigEndian<uint32_t>(tiff + at));
+    };
+    const unsigned ifd = u32(4);
+    const unsigned entries = u16(ifd);
+    for (unsigned i = 0; i < entries && i < 512; ++i) {
+        const unsigned entry = ifd + 2 + 12 * i;
+        if (entry + 12 > size) break;
+        if (u16(entry) == 0x0112) return int(u16(entry + 8));  // Orientation, a SHORT
+    }
+    return 1;
+}
+
+QImageIOHandler::Transformations Transformation(int exif) {
+    switch (exif) {
+        case 2:
+            return QImageIOHandler::TransformationMirror;
+        case 3:
+            return QImageIOHandler::TransformationRotate180;
+        case 4:
+            return QImageIOHandler::TransformationFlip;
+        case 5:
+            return QImageIOHandler::TransformationFlipAndRotate90;
+        case 6:
+            return QImageIOHandler::TransformationRotate90;
+        case 7:
+            return QImageIOHandler::TransformationMirrorAndRotate90;
+        case 8:
+            return QImageIOHandler::TransformationRotate270;
+        default:
+            return QImageIOHandler::TransformationNone;
+    }
+}
+
 // Kept out of the function that calls setjmp, so that no local object lives across it.
 bool ReadLines(jpeg_decompress_struct& info, QImage& image) {
     while (info.output_scanline < info.output_height) {
@@ -38,6 +87,33 @@ bool ReadLines(jpeg_decompress_struct& info, QImage& image) {
 }
 
 }  // namespace
+
+bool IsJpegFile(QByteArrayView data) {
+    return data.startsWith(QByteArrayView("\xff\xd8\xff", 3));
+}
+
+std::optional<JpegInfo> ReadJpegInfo(const QByteArray& data) {
+    jpeg_decompress_struct info{};
+    ErrorManager errors{};
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = OnError;
+    errors.base.emit_message = OnMessage;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return std::nullopt;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
+    jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&info, TRUE);
+    JpegInfo result{QSize(int(info.image_width), int(info.image_height)), {}};
+    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1)
+            result.orientation = Transformation(ExifOrientation(m->data, m->data_length));
+    jpeg_destroy_decompress(&info);
+    return result;
+}
 
 std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast, QSize* storedSize) {
     jpeg_decompress_struct info{};

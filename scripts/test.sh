@@ -15,7 +15,7 @@ failed=0
 
 # Runs ctest in a build tree and keeps its count for the summary.
 stage() {
-    local name=$1 dir=$2
+    local name=$1 dir=$2 started=$SECONDS
     shift 2
     echo "== $name"
     local log
@@ -28,16 +28,20 @@ stage() {
     bad=$(sed -E 's/.*passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
     if [ -z "$line" ] || [ "$bad" != 0 ]; then failed=1; fi
     summary+=("$name: $((${total:-0} - ${bad:-0})) passed, ${bad:-?} failed")
+    echo "($name took $((SECONDS - started)) s)"
     rm -f "$log"
 }
 
 stage tests build --timeout 300
 
+echo "(setting up and building took $SECONDS s)"
 echo "== building with sanitizers and fuzz targets (clang)"
+built=$SECONDS
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DKADRELO_SANITIZE=ON \
     -DKADRELO_FUZZ_SECONDS="${KADRELO_FUZZ_SECONDS:-20}" >/dev/null
 cmake --build build-asan
+echo "(the clang build took $((SECONDS - built)) s)"
 stage sanitizers build-asan --timeout 600 -LE fuzz
 stage fuzzing build-asan -L fuzz
 

@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -92,6 +93,7 @@ QByteArray WithOrientation(const QByteArray& jpeg, int orientation) {
 class PicturesTest : public QObject {
     Q_OBJECT
   private slots:
+    void ownDecodersAreImageFormats();
     void samplesLoad();
     void formatIsDecidedByContent();
     void missingEmptyAndGarbage();
@@ -116,6 +118,17 @@ class PicturesTest : public QObject {
         return path;
     }
 };
+
+void PicturesTest::ownDecodersAreImageFormats() {
+    LoadPicture(QString());  // the loader's unit registers them
+    const QList<QByteArray> formats = QImageReader::supportedImageFormats();
+    for (const char* format : {"kadrelo-bmp", "kadrelo-ico", "kadrelo-emf", "kadrelo-jpeg"})
+        QVERIFY2(formats.contains(format), format);
+    // Through a plain QImageReader, as any Qt code reads pictures.
+    QImageReader reader(Sample("panel5-bubble.emf"), "kadrelo-emf");
+    reader.setScaledSize(QSize(60, 40));
+    QCOMPARE(reader.read().size(), QSize(60, 40));
+}
 
 void PicturesTest::samplesLoad() {
     for (const char* name : {"panel1.bmp", "panel2.jpg", "panel4.png"}) {

@@ -1,0 +1,139 @@
+#include "pictures/PicturesPlugin.h"
+
+#include "pictures/BitmapFiles.h"
+#include "pictures/EmfPlayer.h"
+#include "pictures/JpegDecoder.h"
+
+#include <QBuffer>
+
+namespace {
+
+// What every handler shares: the whole file in memory (a buffer's own data,
+// so nothing is copied), its size and orientation before reading, and a
+// picture delivered at exactly the scaled size when one is set.
+class FileHandler : public QImageIOHandler {
+  public:
+    explicit FileHandler(QByteArray format) : format_(std::move(format)) {}
+
+    bool canRead() const override {
+        if (!device() || OwnFormatOf(device()->peek(128)) != format_) return false;
+        setFormat(format_);
+        return true;
+    }
+
+    bool read(QImage* image) override {
+        const QByteArray data = Data();
+        QImage decoded = Decode(data, scaled_);
+        if (decoded.isNull()) return false;
+        if (!scaled_.isEmpty() && decoded.size() != scaled_)
+            decoded = decoded.scaled(scaled_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        *image = std::move(decoded);
+        return true;
+    }
+
+    bool supportsOption(ImageOption option) const override {
+        return option == Size || option == ScaledSize || option == ImageTransformation;
+    }
+
+    QVariant option(ImageOption option) const override {
+        if (option == Size) return Measure(Data()).stored;
+        if (option == ImageTransformation) return int(Measure(Data()).orientation);
+        if (option == ScaledSize) return scaled_;
+        return {};
+    }
+
+    void setOption(ImageOption option, const QVariant& value) override {
+        if (option == ScaledSize) scaled_ = value.toSize();
+    }
+
+  protected:
+    struct Measured {
+        QSize stored;  // before the orientation is applied
+        Transformations orientation = TransformationNone;
+    };
+    virtual Measured Measure(const QByteArray& data) const = 0;
+    // At scaled when it is given (or larger: read() scales the rest), else at the own size.
+    virtual QImage Decode(const QByteArray& data, QSize scaled) const = 0;
+
+  private:
+    QByteArray Data() const {
+        if (auto* buffer = qobject_cast<QBuffer*>(device())) return buffer->data();
+        return device()->peek(device()->size());
+    }
+
+    QByteArray format_;
+    QSize scaled_;
+};
+
+class BmpHandler : public FileHandler {
+  public:
+    BmpHandler() : FileHandler("kadrelo-bmp") {}
+    Measured Measure(const QByteArray& data) const override { return {BmpSize(data), {}}; }
+    QImage Decode(const QByteArray& data, QSize) const override { return DecodeBmp(data); }
+};
+
+class IconHandler : public FileHandler {
+  public:
+    IconHandler() : FileHandler("kadrelo-ico") {}
+    Measured Measure(const QByteArray& data) const override {
+        return {DecodeIcon(data).size(), {}};
+    }
+    QImage Decode(const QByteArray& data, QSize) const override { return DecodeIcon(data); }
+};
+
+// Drawn at the size it is shown, so it stays sharp at any size.
+class EmfHandler : public FileHandler {
+  public:
+    EmfHandler() : FileHandler("kadrelo-emf") {}
+    Measured Measure(const QByteArray& data) const override {
+        const auto header = ReadEmfHeader(data);
+        return {header ? EmfNaturalSize(*header) : QSize(), {}};
+    }
+    QImage Decode(const QByteArray& data, QSize scaled) const override {
+        return RenderEmf(data, scaled.isEmpty() ? Measure(data).stored : scaled);
+    }
+};
+
+// Decoded by libjpeg at the smallest of its scales that covers the shown size.
+class JpegHandler : public FileHandler {
+  public:
+    JpegHandler() : FileHandler("kadrelo-jpeg") {}
+    Measured Measure(const QByteArray& data) const override {
+        const std::optional<JpegInfo> info = ReadJpegInfo(data);
+        return info ? Measured{info->stored, info->orientation} : Measured{};
+    }
+    QImage Decode(const QByteArray& data, QSize scaled) const override {
+        QSize stored;
+        return DecodeJpeg(data, scaled, &stored).value_or(QImage());
+    }
+};
+
+}  // namespace
+
+QByteArray OwnFormatOf(QByteArrayView data) {
+    if (IsBmpFile(data)) return "kadrelo-bmp";
+    if (IsIconFile(data)) return "kadrelo-ico";
+    if (LooksLikeEmf(data)) return "kadrelo-emf";
+    if (IsJpegFile(data)) return "kadrelo-jpeg";
+    return {};
+}
+
+QImageIOPlugin::Capabilities PicturesPlugin::capabilities(QIODevice*,
+                                                          const QByteArray& format) const {
+    const bool own = format == "kadrelo-bmp" || format == "kadrelo-ico" ||
+                     format == "kadrelo-emf" || format == "kadrelo-jpeg";
+    return own ? CanRead : Capabilities();
+}
+
+QImageIOHandler* PicturesPlugin::create(QIODevice* device, const QByteArray& format) const {
+    QImageIOHandler* handler = nullptr;
+    if (format == "kadrelo-bmp") handler = new BmpHandler;
+    if (format == "kadrelo-ico") handler = new IconHandler;
+    if (format == "kadrelo-emf") handler = new EmfHandler;
+    if (format == "kadrelo-jpeg") handler = new JpegHandler;
+    if (handler) {
+        handler->setDevice(device);
+        handler->setFormat(format);
+    }
+    return handler;
+}
