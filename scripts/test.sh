@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+echo "(setting up and building took $SECONDS s)"
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 chmod 700 "$XDG_RUNTIME_DIR"
 jobs=$(nproc)
@@ -34,7 +35,6 @@ stage() {
 
 stage tests build --timeout 300
 
-echo "(setting up and building took $SECONDS s)"
 echo "== building with sanitizers and fuzz targets (clang)"
 built=$SECONDS
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
