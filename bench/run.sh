@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
+cmake --build build --target kadrelo-bench >/dev/null
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 unset QT_QPA_PLATFORM
 for m in ${@:-startup loader store player emf}; do

@@ -92,7 +92,7 @@ void MetafileRenderer::BitBlt(uint32_t type, const Reader& r) {
     }
     if (type == kTransparentBlt) {
         QImage keyed = image.convertToFormat(QImage::Format_ARGB32);
-        const QRgb key = ColorRef(rop).rgb() & 0xFFFFFF;
+        const QRgb key = ColorFromValue(rop).rgb() & 0xFFFFFF;
         for (int y = 0; y < keyed.height(); ++y) {
             QRgb* line = reinterpret_cast<QRgb*>(keyed.scanLine(y));
             for (int x = 0; x < keyed.width(); ++x)

@@ -13,7 +13,7 @@ void MetafileRenderer::CreatePen(const Reader& r) {
     Pen pen;
     const uint32_t style = r.U32(12);
     pen.width = r.I32(16);
-    pen.color = ColorRef(r.U32(24));
+    pen.color = ColorFromValue(r.U32(24));
     pen.cosmetic = pen.width <= 1;
     SetPenStyle(pen, style);
     objects_[r.U32(8)] = pen;
@@ -38,7 +38,7 @@ void MetafileRenderer::ExtCreatePen(const Reader& r) {
     pen.width = r.U32(32);
     pen.cosmetic = !(style & 0x10000);
     const uint32_t brushStyle = r.U32(36);
-    pen.color = ColorRef(r.U32(40));
+    pen.color = ColorFromValue(r.U32(40));
     SetPenStyle(pen, style);
     if (brushStyle == 1) pen.style = Qt::NoPen;
     const uint32_t entries = r.U32(48);
@@ -64,7 +64,7 @@ Brush MetafileRenderer::SolidOrHatch(uint32_t style, QColor color, uint32_t hatc
 }
 
 void MetafileRenderer::CreateBrush(const Reader& r) {
-    objects_[r.U32(8)] = SolidOrHatch(r.U32(12), ColorRef(r.U32(16)), r.U32(20));
+    objects_[r.U32(8)] = SolidOrHatch(r.U32(12), ColorFromValue(r.U32(16)), r.U32(20));
 }
 
 // ihBrush, iUsage, offBmi, cbBmi, offBits, cbBits.

@@ -209,7 +209,7 @@ void MetafileRenderer::SetPixel(const Reader& r) {
     Apply();
     p_.setTransform(out_);
     const QPointF at = ToDevice().map(r.Point32(8));
-    p_.fillRect(QRectF(at, QSizeF(1, 1)), ColorRef(r.U32(16)));
+    p_.fillRect(QRectF(at, QSizeF(1, 1)), ColorFromValue(r.U32(16)));
 }
 
 void MetafileRenderer::AngleArc(const Reader& r) {

@@ -2,6 +2,8 @@
 // record, the graphics objects and the device-context state.
 #pragma once
 
+#include "platform/ColorValue.h"
+
 #include <QByteArrayView>
 #include <QColor>
 #include <QImage>
@@ -55,10 +57,6 @@ class Reader {
   private:
     QByteArrayView d_;
 };
-
-QColor ColorRef(uint32_t c) {
-    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
-}
 
 // ---- graphics objects ------------------------------------------------------
 

@@ -297,10 +297,10 @@ void MetafileRenderer::SetDrawingMode(uint32_t type, const Reader& r) {
             s_.textAlign = value;
             break;
         case kSetTextColor:
-            s_.textColor = ColorRef(value);
+            s_.textColor = ColorFromValue(value);
             break;
         case kSetBkColor:
-            s_.bkColor = ColorRef(value);
+            s_.bkColor = ColorFromValue(value);
             break;
         case kSetArcDirection:
             s_.clockwise = value == 2;
