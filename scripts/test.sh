@@ -2,7 +2,7 @@
 # Sets up and builds the project, then runs every test headless in three stages:
 # the test suite (build/, gcc), the same suite built with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and a short run of each fuzz target
-# (KADRELO_FUZZ_SECONDS, 15 by default); the last two share one clang tree
+# (KADRELO_FUZZ_SECONDS, 10 by default); the last two share one clang tree
 # (build-asan/). Ends with how many tests passed in each stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,7 +39,7 @@ echo "== building with sanitizers and fuzz targets (clang)"
 built=$SECONDS
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DKADRELO_SANITIZE=ON \
-    -DKADRELO_FUZZ_SECONDS="${KADRELO_FUZZ_SECONDS:-15}" >/dev/null
+    -DKADRELO_FUZZ_SECONDS="${KADRELO_FUZZ_SECONDS:-10}" >/dev/null
 cmake --build build-asan
 echo "(the clang build took $((SECONDS - built)) s)"
 stage sanitizers build-asan --timeout 600 -LE fuzz
