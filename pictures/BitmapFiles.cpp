@@ -74,13 +74,16 @@ void MeasureEntry(IconEntry& e, const uchar* dir) {
 }
 
 QImage DecodeIconDib(QByteArrayView data) {
-    const auto h = ParseDibHeader(data, true);
+    std::optional<DibHeader> h = ParseDibHeader(data, true);
     if (!h) return {};
+    // A 32-bit entry keeps its alpha in the fourth byte of each pixel.
+    if (h->bitCount == 32 && h->masks[3] == 0) h->masks[3] = 0xFF000000u;
     const QByteArrayView bits = data.sliced(std::min<qint64>(h->size, data.size()));
-    QImage image = DecodeDibBits(*h, bits).convertToFormat(QImage::Format_ARGB32);
-    if (image.isNull() || (h->bitCount == 32 && h->masks[3] != 0)) return image;
-    // Below 32 bits (or with no alpha), the AND mask after the colour bits says
-    // which pixels are transparent.
+    QImage decoded = DecodeDibBits(*h, bits);
+    // An entry whose alpha says something needs no mask (an all-zero alpha comes back opaque).
+    if (decoded.isNull() || decoded.hasAlphaChannel()) return decoded;
+    QImage image = decoded.convertToFormat(QImage::Format_ARGB32);
+    // Otherwise the AND mask after the colour bits says which pixels are transparent.
     const qint64 xorSize = DibStride(h->width, h->bitCount) * h->height;
     const qint64 maskStride = DibStride(h->width, 1);
     for (int r = 0; r < h->height; ++r) {

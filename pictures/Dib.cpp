@@ -216,8 +216,11 @@ QImage DecodeDibBits(const DibHeader& h, QByteArrayView bits) {
     if (h.compression == kJpeg || h.compression == kPng) return QImage::fromData(bits);
     const bool rle =
         (h.compression == kRle8 && h.bitCount == 8) || (h.compression == kRle4 && h.bitCount == 4);
-    const bool plain =
-        h.compression == kRgb || h.compression == kBitfields || h.compression == kAlphaBitfields;
+    // Bit fields go with 16 and 32 bits a pixel; with fewer, the same number
+    // means OS/2 Huffman coding, which is not decoded.
+    const bool fields = (h.compression == kBitfields || h.compression == kAlphaBitfields) &&
+                        (h.bitCount == 16 || h.bitCount == 32);
+    const bool plain = h.compression == kRgb || fields;
     if (!rle && !plain) return {};
     if (qint64(h.width) * h.height > FillablePixels(h, bits.size(), rle)) return {};
     const bool useAlpha = h.masks[3] != 0;

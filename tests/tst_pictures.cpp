@@ -101,6 +101,8 @@ class PicturesTest : public QObject {
     void rleBmpWithSkippedPixelsIsDefined();
     void damagedBmpHeadersDoNotCrash();
     void iconGivesLargestThenDeepestEntry();
+    void iconAlphaAndMask();
+    void huffmanBitmapIsRefused();
     void exifOrientationIsApplied_data();
     void exifOrientationIsApplied();
     void displaySizeIsHonoured();
@@ -221,6 +223,46 @@ void PicturesTest::iconGivesLargestThenDeepestEntry() {
     QCOMPARE(p.naturalSize, QSize(48, 48));
     QCOMPARE(p.image.pixel(10, 10), qRgb(0, 0, 255));
     QCOMPARE(LoadPicture(Sample("panel3.ico")).image.width(), 256);
+}
+
+// A 2 x 2 icon entry of 32 bits a pixel (BGRA, bottom-up) with its AND mask.
+QByteArray Icon32Entry(const QVector<QRgb>& pixels, uint8_t maskRow) {
+    QByteArray entry(40, '\0');
+    qToLittleEndian<uint32_t>(40, entry.data());
+    qToLittleEndian<int32_t>(2, entry.data() + 4);
+    qToLittleEndian<int32_t>(4, entry.data() + 8);  // colour and mask heights together
+    qToLittleEndian<uint16_t>(1, entry.data() + 12);
+    qToLittleEndian<uint16_t>(32, entry.data() + 14);
+    for (QRgb p : pixels) {
+        const char bgra[4] = {char(qBlue(p)), char(qGreen(p)), char(qRed(p)), char(qAlpha(p))};
+        entry.append(bgra, 4);
+    }
+    for (int row = 0; row < 2; ++row) entry += QByteArray(1, char(maskRow)) + QByteArray(3, '\0');
+    return entry;
+}
+
+void PicturesTest::iconAlphaAndMask() {
+    // Soft edges: the entry's own alpha is kept and its mask is not used.
+    const QRgb half = qRgba(200, 0, 0, 128);
+    const QByteArray soft =
+        IconDirectory({{IconRecord(2, 32), Icon32Entry({half, half, half, half}, 0)}});
+    const QImage softImage = LoadPicture(Write("soft.ico", soft)).image;
+    QCOMPARE(qAlpha(softImage.pixel(0, 0)), 128);
+    // No alpha in the entry (all zero): the mask decides, left column transparent.
+    const QRgb red = qRgba(255, 0, 0, 0);
+    const QByteArray masked =
+        IconDirectory({{IconRecord(2, 32), Icon32Entry({red, red, red, red}, 0x80)}});
+    const QImage maskedImage = LoadPicture(Write("masked.ico", masked)).image;
+    QCOMPARE(qAlpha(maskedImage.pixel(0, 0)), 0);
+    QCOMPARE(maskedImage.pixel(1, 0), qRgb(255, 0, 0));
+}
+
+void PicturesTest::huffmanBitmapIsRefused() {
+    // 1 bit a pixel with compression 3: OS/2 Huffman coding, not bit fields.
+    QByteArray bmp =
+        Bmp8(8, 8, QByteArray(64, char(0x55)), 3, {qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    qToLittleEndian<uint16_t>(1, bmp.data() + 14 + 14);
+    QVERIFY(LoadPicture(Write("huffman.bmp", bmp)).isNull());
 }
 
 void PicturesTest::exifOrientationIsApplied_data() {
