@@ -30,6 +30,16 @@ std::optional<EmfHeader> ReadEmfHeader(QByteArrayView data) {
     if (h.device.width() <= 0 || h.device.height() <= 0 || h.millimeters.width() <= 0 ||
         h.millimeters.height() <= 0)
         return std::nullopt;
+    h.exactMillimeters = QSizeF(h.millimeters);
+    // The header ends where its description begins, when that comes first;
+    // only a header of 108 bytes or more holds micrometres, and only ones that
+    // round to the whole millimetres are believed.
+    qint64 headerSize = r.U32(4);
+    if (r.U32(64) != 0) headerSize = std::min<qint64>(headerSize, r.U32(68));
+    const QSizeF exact(r.I32(100) / 1000.0, r.I32(104) / 1000.0);
+    if (headerSize >= 108 && std::abs(exact.width() - h.millimeters.width()) <= 1 &&
+        std::abs(exact.height() - h.millimeters.height()) <= 1 && !exact.isEmpty())
+        h.exactMillimeters = exact;
     return h;
 }
 

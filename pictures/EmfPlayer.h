@@ -15,6 +15,9 @@ struct EmfHeader {
     QRectF frame;       // 0.01 mm, likewise
     QSize device;       // reference device, pixels
     QSize millimeters;  // reference device, millimetres
+    // The same, exact, from the header's micrometre fields where it has them:
+    // the whole millimetres are rounded, which would shrink and shift a drawing.
+    QSizeF exactMillimeters;
 };
 
 bool LooksLikeEmf(QByteArrayView data);

@@ -10,9 +10,8 @@ namespace emf {
 MetafileRenderer::MetafileRenderer(QPainter& painter, const EmfHeader& header, QSize size)
     : p_(painter), header_(header) {
     // The frame, taken to reference-device pixels, fills the picture.
-    const double pxPerMmX = double(header.device.width()) / std::max(1, header.millimeters.width());
-    const double pxPerMmY =
-        double(header.device.height()) / std::max(1, header.millimeters.height());
+    const double pxPerMmX = header.device.width() / header.exactMillimeters.width();
+    const double pxPerMmY = header.device.height() / header.exactMillimeters.height();
     QRectF frame(header.frame.left() * pxPerMmX / 100.0, header.frame.top() * pxPerMmY / 100.0,
                  (header.frame.width()) * pxPerMmX / 100.0,
                  (header.frame.height()) * pxPerMmY / 100.0);

@@ -112,6 +112,7 @@ class EmfTest : public QObject {
     void openFiguresStayOpen();
     void clipRectanglesAndPaths();
     void anisotropicMapping();
+    void pageScaleFromMicrometres();
     void shiftJisTextIsDrawn();
     void runLengthBitmapIsDrawn();
     void maskPairKeepsTheBackground();
@@ -195,6 +196,33 @@ void EmfTest::anisotropicMapping() {
 
 // The same two characters drawn from Shift-JIS bytes (ExtTextOutA with a
 // Shift-JIS font) and from UTF-16 (ExtTextOutW) must give the same pixels.
+// The first column at which row y of the picture is no longer red.
+int RedEnds(const QImage& img, int y) {
+    int x = 0;
+    while (x < img.width() && Near(img.pixel(x, y), qRgb(255, 0, 0))) ++x;
+    return x;
+}
+
+void EmfTest::pageScaleFromMicrometres() {
+    // The header's whole millimetres say 250, its micrometres 250999: the
+    // reference device has 0.4 % fewer pixels per millimetre, so its 25 mm
+    // frame is 99.6 device pixels and what is drawn comes out 0.4 % larger.
+    Emf e;
+    SolidBrush(e, 1, kRed);
+    NoPen(e);
+    e.Rec(emf::kRectangle, {0, 0, 50, 50});
+    QByteArray bytes = e.Bytes();
+    const int rounded = RedEnds(RenderEmf(bytes, QSize(1000, 1000)), 100);
+    qToLittleEndian<int32_t>(250999, bytes.data() + 100);
+    qToLittleEndian<int32_t>(250999, bytes.data() + 104);
+    const int exact = RedEnds(RenderEmf(bytes, QSize(1000, 1000)), 100);
+    QVERIFY2(exact >= rounded + 1 && exact <= rounded + 3,
+             qPrintable(QStringLiteral("%1 %2").arg(rounded).arg(exact)));
+    // Micrometres that do not round to the millimetres are not believed.
+    qToLittleEndian<int32_t>(6619244, bytes.data() + 100);
+    QCOMPARE(RedEnds(RenderEmf(bytes, QSize(1000, 1000)), 100), rounded);
+}
+
 void EmfTest::shiftJisTextIsDrawn() {
     auto render = [](int type, const QByteArray& text, int chars) {
         Emf e;
