@@ -36,26 +36,104 @@ QBrush MetafileRenderer::MakeBrush() const {
     return QBrush(b.color, b.style);
 }
 
+namespace {
+
+// What the drawing mode (SetROP2) does with a pen's or brush's pixels: a
+// raster operation on the pixels beneath, a fixed colour, or nothing at all.
+struct Rop2Effect {
+    bool draws = true;
+    std::optional<QPainter::CompositionMode> mode;
+    std::optional<QColor> colour;
+};
+
+Rop2Effect EffectOf(int rop2) {
+    using P = QPainter;
+    switch (rop2) {
+        case 1:  // R2_BLACK
+            return {true, {}, QColor(Qt::black)};
+        case 2:  // R2_NOTMERGEPEN
+            return {true, P::RasterOp_NotSourceAndNotDestination, {}};
+        case 3:  // R2_MASKNOTPEN
+            return {true, P::RasterOp_NotSourceAndDestination, {}};
+        case 4:  // R2_NOTCOPYPEN
+            return {true, P::RasterOp_NotSource, {}};
+        case 5:  // R2_MASKPENNOT
+            return {true, P::RasterOp_SourceAndNotDestination, {}};
+        case 6:  // R2_NOT
+            return {true, P::RasterOp_NotDestination, {}};
+        case 7:  // R2_XORPEN
+            return {true, P::RasterOp_SourceXorDestination, {}};
+        case 8:  // R2_NOTMASKPEN
+            return {true, P::RasterOp_NotSourceOrNotDestination, {}};
+        case 9:  // R2_MASKPEN
+            return {true, P::RasterOp_SourceAndDestination, {}};
+        case 10:  // R2_NOTXORPEN
+            return {true, P::RasterOp_NotSourceXorDestination, {}};
+        case 11:  // R2_NOP
+            return {false, {}, {}};
+        case 12:  // R2_MERGENOTPEN
+            return {true, P::RasterOp_NotSourceOrDestination, {}};
+        case 14:  // R2_MERGEPENNOT
+            return {true, P::RasterOp_SourceOrNotDestination, {}};
+        case 15:  // R2_MERGEPEN
+            return {true, P::RasterOp_SourceOrDestination, {}};
+        case 16:  // R2_WHITE
+            return {true, {}, QColor(Qt::white)};
+        default:  // R2_COPYPEN and unknown modes
+            return {};
+    }
+}
+
+// Applies a raster operation for one drawing: whole pixels only, as the
+// operation combines colours bit by bit.
+class RasterScope {
+  public:
+    RasterScope(QPainter& painter, const Rop2Effect& effect)
+        : p_(painter), active_(bool(effect.mode)) {
+        if (!active_) return;
+        p_.save();
+        p_.setRenderHint(QPainter::Antialiasing, false);
+        p_.setCompositionMode(*effect.mode);
+    }
+    ~RasterScope() {
+        if (active_) p_.restore();
+    }
+
+  private:
+    QPainter& p_;
+    bool active_;
+};
+
+}  // namespace
+
 void MetafileRenderer::Fill(const QPainterPath& path) {
-    if (s_.brush.null) return;
+    const Rop2Effect effect = EffectOf(s_.rop2);
+    if (s_.brush.null || !effect.draws) return;
     Apply();
     QPainterPath filled = path;
     filled.setFillRule(s_.fillRule);
+    RasterScope raster(p_, effect);
     if (s_.brush.style != Qt::SolidPattern && s_.brush.pattern.isNull() && s_.opaqueBk)
         p_.fillPath(filled, s_.bkColor);
+    QBrush brush = MakeBrush();
+    if (effect.colour) brush.setColor(*effect.colour);
     // Hatches and patterns keep their size in pixels.
     if (s_.brush.style != Qt::SolidPattern || !s_.brush.pattern.isNull()) {
         p_.setTransform(out_);
-        p_.fillPath(Full().map(filled) * out_.inverted(), MakeBrush());
+        p_.fillPath(Full().map(filled) * out_.inverted(), brush);
         return;
     }
-    p_.fillPath(filled, MakeBrush());
+    p_.fillPath(filled, brush);
 }
 
 void MetafileRenderer::Stroke(const QPainterPath& path) {
-    if (s_.pen.style == Qt::NoPen) return;
+    const Rop2Effect effect = EffectOf(s_.rop2);
+    if (s_.pen.style == Qt::NoPen || !effect.draws) return;
     Apply();
-    p_.strokePath(path, MakePen());
+    RasterScope raster(p_, effect);
+    QPen pen = MakePen();
+    if (effect.colour) pen.setColor(*effect.colour);
+    p_.strokePath(path, pen);
 }
 
 void MetafileRenderer::Draw(const QPainterPath& path, bool fill) {

@@ -113,6 +113,7 @@ class EmfTest : public QObject {
     void clipRectanglesAndPaths();
     void anisotropicMapping();
     void pageScaleFromMicrometres();
+    void drawingModesCombinePixels();
     void shiftJisTextIsDrawn();
     void runLengthBitmapIsDrawn();
     void maskPairKeepsTheBackground();
@@ -221,6 +222,32 @@ void EmfTest::pageScaleFromMicrometres() {
     // Micrometres that do not round to the millimetres are not believed.
     qToLittleEndian<int32_t>(6619244, bytes.data() + 100);
     QCOMPARE(RedEnds(RenderEmf(bytes, QSize(1000, 1000)), 100), rounded);
+}
+
+void EmfTest::drawingModesCombinePixels() {
+    // A red square, then with R2_XORPEN a red square twice as large: red on
+    // red gives black, red on white gives cyan.
+    Emf e;
+    SolidBrush(e, 1, kRed);
+    NoPen(e);
+    e.Rec(emf::kRectangle, {0, 0, 50, 50});
+    e.Rec(emf::kSetRop2, {7});
+    e.Rec(emf::kRectangle, {0, 0, 100, 100});
+    const QImage xored = Render(e);
+    QVERIFY(Near(xored.pixel(25, 25), qRgb(0, 0, 0), 10));
+    QVERIFY(Near(xored.pixel(75, 75), qRgb(0, 255, 255), 10));
+    // R2_NOT inverts what is beneath, whatever the brush; R2_NOP draws nothing.
+    Emf inverted;
+    SolidBrush(inverted, 1, kRed);
+    NoPen(inverted);
+    inverted.Rec(emf::kRectangle, {0, 0, 50, 50});
+    inverted.Rec(emf::kSetRop2, {6});
+    inverted.Rec(emf::kRectangle, {0, 0, 100, 100});
+    inverted.Rec(emf::kSetRop2, {11});
+    inverted.Rec(emf::kRectangle, {0, 0, 100, 100});
+    const QImage img = Render(inverted);
+    QVERIFY(Near(img.pixel(25, 25), qRgb(0, 255, 255), 10));
+    QVERIFY(Near(img.pixel(75, 75), qRgb(0, 0, 0), 10));
 }
 
 void EmfTest::shiftJisTextIsDrawn() {
