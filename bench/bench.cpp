@@ -211,7 +211,7 @@ void Store(const QString& dir) {
 
 // ---- player ----------------------------------------------------------------
 
-void Player(const QString& dir) {
+void PlayerTiming(const QString& dir) {
     frm_main window(dir + QStringLiteral("/Process.dat"));
     window.show();
     ProcessRecord& p = CurrentProcess();
@@ -309,7 +309,7 @@ int main(int argc, char** argv) {
     else if (mode == "store")
         Store(dir);
     else if (mode == "player")
-        Player(dir);
+        PlayerTiming(dir);
     else if (mode == "emf")
         Metafiles(app.arguments().mid(2));
     else {
