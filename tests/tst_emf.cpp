@@ -225,29 +225,27 @@ void EmfTest::pageScaleFromMicrometres() {
 }
 
 void EmfTest::drawingModesCombinePixels() {
-    // A red square, then with R2_XORPEN a red square twice as large: red on
-    // red gives black, red on white gives cyan.
-    Emf e;
-    SolidBrush(e, 1, kRed);
-    NoPen(e);
-    e.Rec(emf::kRectangle, {0, 0, 50, 50});
-    e.Rec(emf::kSetRop2, {7});
-    e.Rec(emf::kRectangle, {0, 0, 100, 100});
-    const QImage xored = Render(e);
+    // A red square, then in the given drawing modes, one after another, a red
+    // square twice as large over it.
+    auto render = [](std::initializer_list<int32_t> modes) {
+        Emf e;
+        SolidBrush(e, 1, kRed);
+        NoPen(e);
+        e.Rec(emf::kRectangle, {0, 0, 50, 50});
+        for (int32_t mode : modes) {
+            e.Rec(emf::kSetRop2, {mode});
+            e.Rec(emf::kRectangle, {0, 0, 100, 100});
+        }
+        return Render(e);
+    };
+    // R2_XORPEN: red on red gives black, red on white gives cyan.
+    const QImage xored = render({7});
     QVERIFY(Near(xored.pixel(25, 25), qRgb(0, 0, 0), 10));
     QVERIFY(Near(xored.pixel(75, 75), qRgb(0, 255, 255), 10));
     // R2_NOT inverts what is beneath, whatever the brush; R2_NOP draws nothing.
-    Emf inverted;
-    SolidBrush(inverted, 1, kRed);
-    NoPen(inverted);
-    inverted.Rec(emf::kRectangle, {0, 0, 50, 50});
-    inverted.Rec(emf::kSetRop2, {6});
-    inverted.Rec(emf::kRectangle, {0, 0, 100, 100});
-    inverted.Rec(emf::kSetRop2, {11});
-    inverted.Rec(emf::kRectangle, {0, 0, 100, 100});
-    const QImage img = Render(inverted);
-    QVERIFY(Near(img.pixel(25, 25), qRgb(0, 255, 255), 10));
-    QVERIFY(Near(img.pixel(75, 75), qRgb(0, 0, 0), 10));
+    const QImage inverted = render({6, 11});
+    QVERIFY(Near(inverted.pixel(25, 25), qRgb(0, 255, 255), 10));
+    QVERIFY(Near(inverted.pixel(75, 75), qRgb(0, 0, 0), 10));
 }
 
 void EmfTest::shiftJisTextIsDrawn() {
