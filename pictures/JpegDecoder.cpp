@@ -77,6 +77,20 @@ QImageIOHandler::Transformations Transformation(int exif) {
     }
 }
 
+// Errors end the decoding through a jump back to the caller's setjmp.
+void Open(jpeg_decompress_struct& info, ErrorManager& errors) {
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = OnError;
+    errors.base.emit_message = OnMessage;
+}
+
+// The decompressor reads the data from memory.
+void Attach(jpeg_decompress_struct& info, const QByteArray& data) {
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
+}
+
 // Kept out of the function that calls setjmp, so that no local object lives across it.
 bool ReadLines(jpeg_decompress_struct& info, QImage& image) {
     while (info.output_scanline < info.output_height) {
@@ -95,16 +109,12 @@ bool IsJpegFile(QByteArrayView data) {
 std::optional<JpegInfo> ReadJpegInfo(const QByteArray& data) {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = OnError;
-    errors.base.emit_message = OnMessage;
+    Open(info, errors);
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&info);
         return std::nullopt;
     }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()),
-                 static_cast<unsigned long>(data.size()));
+    Attach(info, data);
     jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     JpegInfo result{QSize(int(info.image_width), int(info.image_height)), {}};
@@ -115,21 +125,17 @@ std::optional<JpegInfo> ReadJpegInfo(const QByteArray& data) {
     return result;
 }
 
-std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast, QSize* storedSize) {
+std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast) {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
-    info.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = OnError;
-    errors.base.emit_message = OnMessage;
+    Open(info, errors);
     QImage* image = new QImage;  // heap, so that a longjmp leaks nothing and skips no destructor
     if (setjmp(errors.jump)) {
         jpeg_destroy_decompress(&info);
         delete image;
         return std::nullopt;
     }
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()),
-                 static_cast<unsigned long>(data.size()));
+    Attach(info, data);
     if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK ||
         (info.jpeg_color_space != JCS_GRAYSCALE && info.jpeg_color_space != JCS_YCbCr &&
          info.jpeg_color_space != JCS_RGB) ||
@@ -138,7 +144,6 @@ std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast, QSize* s
         delete image;
         return std::nullopt;
     }
-    *storedSize = QSize(int(info.image_width), int(info.image_height));
     info.scale_num = unsigned(ScaleNumerator(info, atLeast));
     info.scale_denom = 8;
     info.do_fancy_upsampling = info.scale_num == 8 ? TRUE : FALSE;

@@ -22,4 +22,4 @@ std::optional<JpegInfo> ReadJpegInfo(const QByteArray& data);
 // Decodes at the smallest of libjpeg's sizes (n/8 of the stored size) that
 // still covers atLeast (in the stored orientation); the whole picture when
 // atLeast is empty. Nothing for colour spaces it leaves to Qt (CMYK).
-std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast, QSize* storedSize);
+std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast);

@@ -5,6 +5,7 @@
 #include "pictures/JpegDecoder.h"
 
 #include <QBuffer>
+#include <optional>
 
 namespace {
 
@@ -36,8 +37,8 @@ class FileHandler : public QImageIOHandler {
     }
 
     QVariant option(ImageOption option) const override {
-        if (option == Size) return Measure(Data()).stored;
-        if (option == ImageTransformation) return int(Measure(Data()).orientation);
+        if (option == Size) return Measurement().stored;
+        if (option == ImageTransformation) return int(Measurement().orientation);
         if (option == ScaledSize) return scaled_;
         return {};
     }
@@ -56,6 +57,12 @@ class FileHandler : public QImageIOHandler {
     virtual QImage Decode(const QByteArray& data, QSize scaled) const = 0;
 
   private:
+    // Measured once: the reader asks for the size and the orientation apart.
+    const Measured& Measurement() const {
+        if (!measured_) measured_ = Measure(Data());
+        return *measured_;
+    }
+
     QByteArray Data() const {
         if (auto* buffer = qobject_cast<QBuffer*>(device())) return buffer->data();
         return device()->peek(device()->size());
@@ -63,6 +70,7 @@ class FileHandler : public QImageIOHandler {
 
     QByteArray format_;
     QSize scaled_;
+    mutable std::optional<Measured> measured_;
 };
 
 class BmpHandler : public FileHandler {
@@ -72,13 +80,21 @@ class BmpHandler : public FileHandler {
     QImage Decode(const QByteArray& data, QSize) const override { return DecodeBmp(data); }
 };
 
+// The chosen entry is known only by decoding, so it is decoded once for the
+// size and kept for the reading.
 class IconHandler : public FileHandler {
   public:
     IconHandler() : FileHandler("kadrelo-ico") {}
-    Measured Measure(const QByteArray& data) const override {
-        return {DecodeIcon(data).size(), {}};
+    Measured Measure(const QByteArray& data) const override { return {Decoded(data).size(), {}}; }
+    QImage Decode(const QByteArray& data, QSize) const override { return Decoded(data); }
+
+  private:
+    const QImage& Decoded(const QByteArray& data) const {
+        if (!done_) decoded_ = DecodeIcon(data), done_ = true;
+        return decoded_;
     }
-    QImage Decode(const QByteArray& data, QSize) const override { return DecodeIcon(data); }
+    mutable QImage decoded_;
+    mutable bool done_ = false;
 };
 
 // Drawn at the size it is shown, so it stays sharp at any size.
@@ -103,8 +119,7 @@ class JpegHandler : public FileHandler {
         return info ? Measured{info->stored, info->orientation} : Measured{};
     }
     QImage Decode(const QByteArray& data, QSize scaled) const override {
-        QSize stored;
-        return DecodeJpeg(data, scaled, &stored).value_or(QImage());
+        return DecodeJpeg(data, scaled).value_or(QImage());
     }
 };
 
