@@ -1,5 +1,7 @@
 #include "dialogs/ImageControl.h"
 
+#include "pictures/Scaling.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -23,16 +25,16 @@ ImageControl::ImageControl(QWidget* parent) : QWidget(parent) {
     if (parent) parent->installEventFilter(this);
 }
 
-void ImageControl::SetPicture(Picture picture, QPixmap prepared) {
+void ImageControl::SetPicture(Picture picture) {
     picture_ = std::move(picture);
     stretchSource_ = picture_.image;
     const QSize limit(kStretchSourceLimit, kStretchSourceLimit);
     if (stretchSource_.width() > limit.width() || stretchSource_.height() > limit.height())
         stretchSource_ =
             stretchSource_.scaled(limit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    scaled_ = std::move(prepared);
-    shownPart_ = QPixmap();
+    scaled_ = shownPart_ = QImage();
     if (!stretch_) TakeNaturalSize();
+    UpdateOpacity();
     update();
 }
 
@@ -40,7 +42,8 @@ void ImageControl::SetStretch(bool stretch) {
     if (stretch == stretch_) return;
     stretch_ = stretch;
     if (!stretch_) TakeNaturalSize();
-    scaled_ = shownPart_ = QPixmap();
+    scaled_ = shownPart_ = QImage();
+    UpdateOpacity();
     update();
 }
 
@@ -80,6 +83,16 @@ void ImageControl::PlaceInParent() {
     const QRect whole = PixelGeometry();
     const QRect shown = parentWidget() ? whole.intersected(parentWidget()->rect()) : whole;
     setGeometry(shown.isEmpty() ? QRect(whole.topLeft(), QSize(0, 0)) : shown);
+    UpdateOpacity();
+}
+
+// An opaque picture that covers the whole window hides what lies beneath,
+// which then is not drawn first.
+void ImageControl::UpdateOpacity() {
+    const bool covered = HasPicture() && !picture_.image.hasAlphaChannel() &&
+                         PixelGeometry() == geometry() &&
+                         (stretch_ || picture_.image.size() == size());
+    setAttribute(Qt::WA_OpaquePaintEvent, covered);
 }
 
 // The whole control in this window's coordinates.
@@ -92,20 +105,18 @@ bool ImageControl::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-const QPixmap& ImageControl::ScaledPixmap() {
-    if (scaled_.isNull() || scaled_.size() != size()) {
-        const QImage& source = picture_.image.size() == size() ? picture_.image : stretchSource_;
-        scaled_ = QPixmap::fromImage(
-            source.size() == size()
-                ? source
-                : source.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    }
+// Pictures are kept in the formats the raster engine draws fastest, so a
+// picture of the control's size is drawn as it is, without a converted copy.
+const QImage& ImageControl::ScaledImage() {
+    if (picture_.image.size() == size()) return picture_.image;
+    if (scaled_.isNull() || scaled_.size() != size())
+        scaled_ = ScaledSmoothly(stretchSource_, size());
     return scaled_;
 }
 
 // The visible part of the stretched picture: only the source pixels under the
 // window are scaled, to the window's size, however large the whole control is.
-const QPixmap& ImageControl::ShownPart(const QRect& key) {
+const QImage& ImageControl::ShownPart(const QRect& key) {
     if (!shownPart_.isNull() && shownPartKey_ == key && shownPart_.size() == size())
         return shownPart_;
     // Fractional and unclamped, so that even a control of 2^31 pixels maps right.
@@ -120,7 +131,7 @@ const QPixmap& ImageControl::ShownPart(const QRect& key) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(QRectF(part.rect()), source, from);
     painter.end();
-    shownPart_ = QPixmap::fromImage(std::move(part));
+    shownPart_ = std::move(part);
     shownPartKey_ = key;
     return shownPart_;
 }
@@ -133,9 +144,9 @@ void ImageControl::paintEvent(QPaintEvent*) {
         if (!stretch_)
             painter.drawImage(whole.topLeft(), picture_.image);
         else if (whole == rect())
-            painter.drawPixmap(0, 0, ScaledPixmap());
+            painter.drawImage(0, 0, ScaledImage());
         else
-            painter.drawPixmap(0, 0, ShownPart(whole));
+            painter.drawImage(0, 0, ShownPart(whole));
     }
     if (border_) DrawBorder(painter, whole);
 }

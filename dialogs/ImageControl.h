@@ -8,7 +8,7 @@
 #include "model/ProcessRecord.h"
 #include "pictures/PictureLoader.h"
 
-#include <QPixmap>
+#include <QImage>
 #include <QRectF>
 #include <QWidget>
 
@@ -17,9 +17,8 @@ class ImageControl : public QWidget {
   public:
     explicit ImageControl(QWidget* parent = nullptr);
 
-    // prepared, when given, is the picture already converted for drawing at
-    // the size the control will have, so that showing it costs no conversion.
-    void SetPicture(Picture picture, QPixmap prepared = QPixmap());
+    // A picture of the control's size is drawn as it is, with no copy.
+    void SetPicture(Picture picture);
     void ClearPicture() { SetPicture({}); }
     bool HasPicture() const { return !picture_.isNull(); }
     QSize NaturalSize() const { return picture_.naturalSize; }
@@ -52,15 +51,16 @@ class ImageControl : public QWidget {
   private:
     void TakeNaturalSize();
     void PlaceInParent();
+    void UpdateOpacity();
     QRect WholeInWidget() const;
-    const QPixmap& ScaledPixmap();
-    const QPixmap& ShownPart(const QRect& key);
+    const QImage& ScaledImage();
+    const QImage& ShownPart(const QRect& key);
     void DrawBorder(QPainter& painter, const QRect& whole);
 
     Picture picture_;
     QImage stretchSource_;  // the picture reduced to a sensible size for stretching
-    QPixmap scaled_;        // the whole picture at the control's size, when it is all visible
-    QPixmap shownPart_;     // the visible part only, when the control is larger than that
+    QImage scaled_;         // the whole picture at the control's size, when it is all visible
+    QImage shownPart_;      // the visible part only, when the control is larger than that
     QRect shownPartKey_;
     bool stretch_ = true;
     bool border_ = true;

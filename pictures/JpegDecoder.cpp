@@ -1,5 +1,7 @@
 #include "pictures/JpegDecoder.h"
 
+#include "platform/LargeMemory.h"
+
 #include <jpeglib.h>
 #include <QtEndian>
 #include <csetjmp>
@@ -149,7 +151,8 @@ std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast) {
     info.do_fancy_upsampling = info.scale_num == 8 ? TRUE : FALSE;
     info.out_color_space = JCS_EXT_BGRX;  // QImage::Format_RGB32 on little-endian machines
     jpeg_start_decompress(&info);
-    *image = QImage(int(info.output_width), int(info.output_height), QImage::Format_RGB32);
+    *image =
+        NewLargeImage(QSize(int(info.output_width), int(info.output_height)), QImage::Format_RGB32);
     const bool complete = !image->isNull() && ReadLines(info, *image);
     if (complete) jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);

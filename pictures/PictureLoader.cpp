@@ -1,6 +1,8 @@
 #include "pictures/PictureLoader.h"
 
 #include "pictures/PicturesPlugin.h"
+#include "pictures/Scaling.h"
+#include "platform/LargeMemory.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -64,9 +66,7 @@ Picture LoadPictureFromData(const QByteArray& data, QSize displaySize) {
     // libjpeg leaves some colour spaces (CMYK) to Qt's own reader.
     if (picture.isNull() && own == "kadrelo-jpeg") picture = Read(data, "jpeg", displaySize);
     if (picture.isNull()) return {};
-    if (!displaySize.isEmpty() && picture.image.size() != displaySize)
-        picture.image =
-            picture.image.scaled(displaySize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (!displaySize.isEmpty()) picture.image = ScaledSmoothly(picture.image, displaySize);
     picture.image = ForDisplay(std::move(picture.image));
     return picture;
 }
@@ -76,15 +76,16 @@ Picture LoadPicture(const QString& path, QSize displaySize) {
     if (path.isEmpty() || !QFileInfo(path).isFile()) return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return {};
-    // One read into a buffer that each thread keeps: fresh memory for every
+    // One read into a block that each thread keeps: fresh memory for every
     // picture costs more here than the read itself.
-    thread_local QByteArray buffer;
-    if (buffer.capacity() < file.size()) buffer.reserve(file.size());
-    buffer.resize(file.size());
-    const qint64 got = file.read(buffer.data(), buffer.size());
+    thread_local std::unique_ptr<LargeBlock> block;
+    if (!block || block->size() < size_t(file.size()))
+        block = std::make_unique<LargeBlock>(size_t(file.size()));
+    if (!block->data()) return {};
+    const qint64 got = file.read(reinterpret_cast<char*>(block->data()), file.size());
     if (got < 0) return {};
-    buffer.resize(got);
-    Picture picture = LoadPictureFromData(buffer, displaySize);
-    if (buffer.capacity() > kKeptBufferSize) buffer = QByteArray();  // do not hold on to huge files
+    Picture picture = LoadPictureFromData(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(block->data()), got), displaySize);
+    if (block->size() > size_t(kKeptBufferSize)) block.reset();  // do not hold on to huge files
     return picture;
 }

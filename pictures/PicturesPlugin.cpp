@@ -3,6 +3,7 @@
 #include "pictures/BitmapFiles.h"
 #include "pictures/EmfPlayer.h"
 #include "pictures/JpegDecoder.h"
+#include "pictures/Scaling.h"
 
 #include <QBuffer>
 #include <optional>
@@ -26,8 +27,8 @@ class FileHandler : public QImageIOHandler {
         const QByteArray data = Data();
         QImage decoded = Decode(data, scaled_);
         if (decoded.isNull()) return false;
-        if (!scaled_.isEmpty() && decoded.size() != scaled_)
-            decoded = decoded.scaled(scaled_, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (!scaled_.isEmpty()) decoded = ScaledSmoothly(decoded, scaled_);
+        if (decoded.isNull()) return false;
         *image = std::move(decoded);
         return true;
     }

@@ -10,8 +10,10 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 std::function<uint64_t()> g_clockSource;
@@ -35,6 +37,15 @@ void SetClockSource(std::function<uint64_t()> source) {
     g_clockSource = std::move(source);
 }
 
+void SleepUntil(uint64_t deadlineMicros) {
+    const uint64_t now = ClockMicros();
+    if (now >= deadlineMicros) return;
+    // A replaced clock moves at its own pace: it is looked at again soon.
+    const uint64_t step =
+        g_clockSource ? std::min<uint64_t>(deadlineMicros - now, 200) : deadlineMicros - now;
+    std::this_thread::sleep_for(std::chrono::microseconds(step));
+}
+
 int ShowCursor(bool show) {
     const bool wasHidden = g_cursorCount < 0;
     g_cursorCount += show ? 1 : -1;
@@ -49,7 +60,8 @@ int CursorDisplayCount() {
 }
 
 void SetWindowTopMost(QWidget* window, bool topMost) {
-    window->show();
+    // Taking a closing window out of the top position must not show it again.
+    if (topMost || !window->isHidden()) window->show();
     if (QWindow* handle = window->windowHandle())
         handle->setFlag(Qt::WindowStaysOnTopHint, topMost);
 }
@@ -122,15 +134,27 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
     std::free(reply);
     return atom;
 }
+
+xcb_connection_t* XConnection() {
+    if (QGuiApplication::platformName() != u"xcb") return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
 }  // namespace
 
 void SetEmptyWindowName(QWidget* window) {
-    if (QGuiApplication::platformName() != u"xcb" || !window->windowHandle()) return;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection) return;
+    xcb_connection_t* connection = XConnection();
+    if (!connection || !window->windowHandle()) return;
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
                         Atom(connection, "_NET_WM_NAME"), Atom(connection, "UTF8_STRING"), 8, 0,
                         nullptr);
     xcb_flush(connection);
+}
+
+// A request with a reply is carried out after every request before it, so its
+// reply means the drawing has reached the screen.
+void WaitForDisplay() {
+    xcb_connection_t* connection = XConnection();
+    if (!connection) return;
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }

@@ -13,6 +13,9 @@ class QWidget;
 uint64_t ClockMicros();
 // Replaces the clock (tests); an empty function restores the real one.
 void SetClockSource(std::function<uint64_t()> source);
+// Sleeps until the clock reads deadline (microseconds), to within the
+// system's timer slack; returns at once for a deadline in the past.
+void SleepUntil(uint64_t deadlineMicros);
 
 // Raises (show) or lowers (hide) the pointer's display counter and returns the
 // new value; the pointer is hidden over the program's windows while it is below 0.
@@ -20,7 +23,7 @@ int ShowCursor(bool show);
 int CursorDisplayCount();
 
 // Puts a window into or out of the stay-on-top position in place, keeping its
-// place and size, and shows it.
+// place and size, and shows it (a hidden window stays hidden when taken out).
 void SetWindowTopMost(QWidget* window, bool topMost);
 
 // Centres the window's frame on its owner's frame (or, without an owner, on
@@ -33,3 +36,8 @@ QPoint CenteredFramePos(const QSize& frame, const QRect& over);
 // Gives a shown window the empty name, where the window system would otherwise
 // name an untitled window after the application.
 void SetEmptyWindowName(QWidget* window);
+
+// Sends everything drawn so far to the display server and waits until it has
+// carried it out, so that what was drawn is on the screen when this returns.
+// Delivers no events. Does nothing where there is no display server.
+void WaitForDisplay();

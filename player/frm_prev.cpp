@@ -13,12 +13,15 @@
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
-#include <chrono>
-#include <thread>
+#include <QWindow>
 
 namespace {
 
 constexpr int kEnter = 13, kSpace = 32, kEscape = 27;
+// How long before a panel is due it is laid out.
+constexpr uint64_t kLayOutAheadMicros = 1000;
+// How long panel 1 waits for the window system to show the window.
+constexpr uint64_t kExposeLimitMicros = 2'000'000;
 
 int KeyCodeOf(const QKeyEvent* event) {
     switch (event->key()) {
@@ -147,20 +150,23 @@ void frm_prev::Form_Activate() {
     PlaceLabel();
     StartDecoding();
 
+    if (!WaitUntilExposed()) return;
+    uint64_t due = ClockMicros();  // when the next panel is to be on the screen
     for (;;) {
-        DoEvents();
-        if (closed_) return;
-        DrawPanel();
-        emit PanelShown(PanelIndex);
-        WaitPanelTime();
+        DrawPanel(due);
+        due = WaitPanelTime();
         if (closed_) return;
         ++PanelIndex;
         if (PanelIndex > 3 || !Running) break;
     }
+    SleepUntil(due);  // the last panel too stays its whole time, and no longer
+    HideAtOnce();
     close();
 }
 
-void frm_prev::DrawPanel() {
+// The panel is laid out ahead and drawn when it is due: nothing handles
+// events in between, so nothing shows it early.
+void frm_prev::DrawPanel(uint64_t due) {
     // Only what changes is drawn: the old and the new picture and the thumbnails.
     QRegion changed = Img->isVisible() ? QRegion(Img->geometry()) : QRegion();
     if (const std::optional<Run> run = RunOf(CurrentProcess().RunStyle)) {
@@ -172,32 +178,60 @@ void frm_prev::DrawPanel() {
     }
     changed += Img->geometry();
     if (PanelIndex > 0) changed += PreIcon[PanelIndex]->geometry();
-    repaint(changed);  // drawn now, so that the panel's time starts when it is on screen
+    SleepUntil(due);
+    repaint(changed);
+    WaitForDisplay();  // the panel's time starts when it is on the screen, not before
 }
 
-// Waits the panel's display time, counted from the end of its drawing, while
-// the window goes on handling events. A pause restarts the whole time.
-void frm_prev::WaitPanelTime() {
-    PrepareNextPanel();
+// Takes the window off the screen now: the windows beneath are drawn again
+// (from what they had drawn) before the closing work is done.
+void frm_prev::HideAtOnce() {
+    hide();
+    WaitForDisplay();  // the window system has told the windows beneath to draw
+    DoEvents();
+    DoEvents();
+    WaitForDisplay();
+}
+
+// Panel 1 is drawn once the window is on the screen; until the window system
+// shows it, drawing would go nowhere while panel 1's time ran.
+bool frm_prev::WaitUntilExposed() {
+    const uint64_t limit = ClockMicros() + kExposeLimitMicros;
+    while (!closed_ && windowHandle() && !windowHandle()->isExposed() && ClockMicros() < limit)
+        WaitForEventsUntil(limit);
+    wake_->stop();  // set for the limit, which is later than panel 1's deadline
+    return !closed_;
+}
+
+// Waits the panel's display time, counted from when it reached the screen,
+// while the window goes on handling events, and returns shortly before the
+// time is up with the moment it is up; the next panel is laid out meanwhile.
+// A pause restarts the whole time; a stop ends it at once.
+uint64_t frm_prev::WaitPanelTime() {
     uint64_t start = ClockMicros();
+    emit PanelShown(PanelIndex);
     for (;;) {
         const int64_t interval = CurrentProcess().IntervalMs;
-        if (interval <= 0 || ClockMicros() - start >= uint64_t(interval) * 1000) return;
-        WaitForEventsUntil(start + uint64_t(interval) * 1000);
-        if (closed_) return;
+        const uint64_t due = start + uint64_t(std::max<int64_t>(interval, 0)) * 1000;
+        if (ClockMicros() + kLayOutAheadMicros >= due) {
+            DoEvents();
+            return Running ? due : ClockMicros();
+        }
+        WaitForEventsUntil(due - kLayOutAheadMicros);
+        if (closed_ || !Running) return ClockMicros();
         if (Paused) {
             while (Paused && Running && !closed_)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-            if (closed_) return;
+            if (closed_ || !Running) return ClockMicros();
             start = ClockMicros();
         }
-        if (!Running) return;
     }
 }
 
 // Sleeps until an event arrives or the deadline is near; the precise timer
 // makes sure one does. Timers can fire a few milliseconds late, so the timer
-// wakes the loop a little early and the last stretch is waited in short naps.
+// wakes the loop a little early and the last stretch is slept exactly, after
+// handling what has come in meanwhile.
 void frm_prev::WaitForEventsUntil(uint64_t deadlineMicros) {
     constexpr uint64_t kFinalStretch = 3000;
     const uint64_t now = ClockMicros();
@@ -210,22 +244,13 @@ void frm_prev::WaitForEventsUntil(uint64_t deadlineMicros) {
         return;
     }
     DoEvents();
-    std::this_thread::sleep_for(std::chrono::microseconds(std::min<uint64_t>(remaining, 200)));
-}
-
-// Converts the next panel's picture for drawing while this one is on screen,
-// when it has been decoded already.
-void frm_prev::PrepareNextPanel() {
-    const int next = PanelIndex + 1;
-    if (next > 3 || !decoder_->Ready(next)) return;
-    const Picture& picture = decoder_->Get(next);
-    if (!picture.isNull()) prepared_[next] = QPixmap::fromImage(picture.image);
+    SleepUntil(deadlineMicros);
 }
 
 void frm_prev::ShowPanelFitted(int16_t fitMode) {
     const ProcessRecord& process = CurrentProcess();
     Img->hide();
-    Img->SetPicture(decoder_->Get(PanelIndex), std::exchange(prepared_[PanelIndex], {}));
+    Img->SetPicture(decoder_->Get(PanelIndex));
     // An unknown fit mode keeps the stretching and size the picture had.
     const QSizeF client = size();
     const std::optional<PictureLayout> layout = LayOutPicture(
@@ -243,7 +268,7 @@ void frm_prev::ShowPanelFitted(int16_t fitMode) {
 void frm_prev::ShowPanelFull() {
     Img->hide();
     Img->SetStretch(true);
-    Img->SetPicture(decoder_->Get(PanelIndex), std::exchange(prepared_[PanelIndex], {}));
+    Img->SetPicture(decoder_->Get(PanelIndex));
     Img->SetLogicalGeometry(QRectF(QPointF(0, 0), QSizeF(size())));
     Img->SetAppearance(CurrentProcess().ImageAppearance);
     Img->show();

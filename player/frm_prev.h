@@ -25,7 +25,7 @@ class frm_prev : public QDialog {
     int32_t PanelIndex = 0;
 
   signals:
-    // After a panel has been drawn and its time starts (used by measurements).
+    // When a panel is on the screen and its time starts (used by measurements).
     void PanelShown(int index);
 
   protected:
@@ -42,11 +42,12 @@ class frm_prev : public QDialog {
     void ShowPanelFitted(int16_t fitMode);
     void ShowPanelFull();
     void ShowPanelIcon();
-    void DrawPanel();
-    void WaitPanelTime();
+    void DrawPanel(uint64_t due);
+    bool WaitUntilExposed();
+    void HideAtOnce();
+    uint64_t WaitPanelTime();
     void WaitForEventsUntil(uint64_t deadlineMicros);
     void StartDecoding();
-    void PrepareNextPanel();
     QSize DisplaySize() const;
     void PlaceLabel();
 
@@ -55,7 +56,6 @@ class frm_prev : public QDialog {
     std::array<ImageControl*, 4> PreIcon{};
     QTimer* wake_ = nullptr;
     std::unique_ptr<PanelDecoder> decoder_;
-    std::array<QPixmap, 4> prepared_;  // pictures converted for drawing ahead of time
     bool closed_ = false;
 };
 

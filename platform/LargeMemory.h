@@ -1,0 +1,31 @@
+// Memory for pictures. Touching fresh memory costs one page fault per 4 KiB
+// page, which for a decoded photo costs more than decoding it; large blocks
+// therefore come in whole 2 MiB huge pages where the system allows them.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <cstddef>
+#include <memory>
+
+class LargeBlock {
+  public:
+    explicit LargeBlock(size_t bytes);
+    ~LargeBlock();
+    LargeBlock(const LargeBlock&) = delete;
+    LargeBlock& operator=(const LargeBlock&) = delete;
+
+    // Null when the system has no memory for it.
+    unsigned char* data() const { return data_; }
+    size_t size() const { return size_; }
+
+  private:
+    unsigned char* data_ = nullptr;
+    size_t size_ = 0;
+    size_t mapped_ = 0;
+    void* mapping_ = nullptr;
+};
+
+// An image whose pixels live in a large block; the null image when there is no
+// memory for it. Small images come from the ordinary heap.
+QImage NewLargeImage(QSize size, QImage::Format format);
