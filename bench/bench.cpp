@@ -246,13 +246,18 @@ void Store(const QString& dir) {
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         f.write(all);
     };
+    // One plain read of the whole file into memory, as a program that loads it would.
     auto plainRead = [&] {
-        const double t = NowMs();
-        QFile f(path);
-        f.open(QIODevice::ReadOnly);
-        volatile qsizetype n = f.readAll().size();
-        (void)n;
-        return NowMs() - t;
+        QList<double> runs;
+        for (int i = 0; i < 3; ++i) {
+            const double t = NowMs();
+            QFile f(path);
+            f.open(QIODevice::ReadOnly);
+            volatile qsizetype n = f.readAll().size();
+            (void)n;
+            runs << NowMs() - t;
+        }
+        return Median(runs);
     };
     const ProcessStore store(path);
     build(32767);
@@ -260,10 +265,12 @@ void Store(const QString& dir) {
     frm_main window(path);
     double t = NowMs();
     {
+        // Usable: shown, laid out and drawn once.
         frm_open list(window);
         list.show();
+        list.repaint();
         QApplication::processEvents();
-        Line("fill the list with 32767 names", NowMs() - t, "ms", anchor, "plain read");
+        Line("list of 32767 names on screen", NowMs() - t, "ms", anchor, "plain read");
     }
     t = NowMs();
     QString error;

@@ -35,14 +35,10 @@ bool frm_open::FillProcessList() {
     btnDEL->setEnabled(exists);
     if (!exists) return false;
     QString error;
-    const std::optional<StoreFile> file = store_.Read(&error);
-    if (!file) return false;
-    QStringList names;
-    const int32_t count = file->RecordCount();
-    names.reserve(count);
-    for (int32_t i = 0; i < count; ++i) names << file->NameAt(i);
-    List->addItems(names);
-    return !names.isEmpty();
+    const std::optional<QStringList> names = store_.ReadNames(&error);
+    if (!names) return false;
+    List->addItems(*names);
+    return !names->isEmpty();
 }
 
 bool frm_open::FindProcessByName(const QString& name, ProcessRecord& destination, QString* error) {

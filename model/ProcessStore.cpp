@@ -114,7 +114,8 @@ bool ReadAt(int fd, char* data, qint64 size, qint64 offset, qint64* got) {
 
 // Reads the header and then only the records that it can claim: whatever
 // follows them is never read, however large the file is.
-bool ReadStoreBytes(int fd, QByteArray& out, qint64* fileSize) {
+// The header (shorter when the file is) and the file's length.
+bool ReadHeader(int fd, QByteArray& out, qint64* fileSize) {
     struct stat info {};
     if (Files().FStat(fd, &info) != 0) return false;
     if (S_ISDIR(info.st_mode)) {
@@ -126,9 +127,15 @@ bool ReadStoreBytes(int fd, QByteArray& out, qint64* fileSize) {
     qint64 got = 0;
     if (!ReadAt(fd, out.data(), kHeaderSize, 0, &got)) return false;
     out.resize(got);
-    if (got < kHeaderSize) return true;
+    return true;
+}
+
+bool ReadStoreBytes(int fd, QByteArray& out, qint64* fileSize) {
+    if (!ReadHeader(fd, out, fileSize)) return false;
+    if (out.size() < kHeaderSize) return true;
+    qint64 got = 0;
     const int16_t count = qFromLittleEndian<int16_t>(out.constData() + 5);
-    const qint64 whole = (info.st_size - kHeaderSize) / kRecordSize;
+    const qint64 whole = (*fileSize - kHeaderSize) / kRecordSize;
     const qint64 records = std::clamp<qint64>(std::min<qint64>(count, whole), 0, kMaxRecords);
     out.resize(kHeaderSize + records * kRecordSize);
     if (!ReadAt(fd, out.data() + kHeaderSize, records * kRecordSize, kHeaderSize, &got))
@@ -246,10 +253,16 @@ QByteArrayView StoreFile::RawRecord(int32_t index) const {
     return QByteArrayView(bytes_).sliced(RecordOffset(index), kRecordSize);
 }
 
-QString StoreFile::NameAt(int32_t index) const {
+namespace {
+QString NameOfRecord(QByteArrayView record) {
     FixedText<kNameLength> name{};
-    DecodeField(name, RawRecord(index).first(kNameLength));
+    DecodeField(name, record.first(kNameLength));
     return TrimFixed(name);
+}
+}  // namespace
+
+QString StoreFile::NameAt(int32_t index) const {
+    return NameOfRecord(RawRecord(index));
 }
 
 // ---- records -------------------------------------------------------------
@@ -317,6 +330,38 @@ std::optional<StoreFile> ProcessStore::Read(QString* error) const {
         return std::nullopt;
     }
     return StoreFile(std::move(bytes), size);
+}
+
+std::optional<QStringList> ProcessStore::ReadNames(QString* error) const {
+    constexpr qint64 kSlice = 256;  // records per read: small enough to stay in the cache
+    error->clear();
+    Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDONLY, 0));
+    QByteArray header;
+    qint64 size = 0;
+    auto failed = [&] {
+        if (errno != ENOENT) *error = DescribeFileError(errno);
+        return std::nullopt;
+    };
+    if (fd.get() < 0 || !ReadHeader(fd.get(), header, &size)) return failed();
+    const StoreFile file(header, size);
+    const qint64 whole = std::max<qint64>(size - kHeaderSize, 0) / kRecordSize;
+    const qint64 count =
+        header.size() < kHeaderSize || !file.MagicOk()
+            ? 0
+            : std::clamp<qint64>(std::min<qint64>(file.Count(), whole), 0, kMaxRecords);
+    QStringList names;
+    names.reserve(count);
+    QByteArray slice(kSlice * kRecordSize, Qt::Uninitialized);
+    for (qint64 first = 0; first < count; first += kSlice) {
+        const qint64 wanted = std::min(kSlice, count - first) * kRecordSize;
+        qint64 got = 0;
+        if (!ReadAt(fd.get(), slice.data(), wanted, kHeaderSize + first * kRecordSize, &got))
+            return failed();
+        for (qint64 at = 0; at + kRecordSize <= got; at += kRecordSize)
+            names << NameOfRecord(QByteArrayView(slice).sliced(at, kRecordSize));
+        if (got < wanted) break;  // the file became shorter meanwhile
+    }
+    return names;
 }
 
 StoreResult ProcessStore::CreateWith(const QByteArray& record) const {

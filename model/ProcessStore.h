@@ -64,6 +64,9 @@ class ProcessStore {
     // The whole file, or nullopt when it is missing (error left empty) or
     // cannot be read (error says why).
     std::optional<StoreFile> Read(QString* error) const;
+    // The names of the records a reader sees, in order: read a slice at a time
+    // into one small buffer, since a list needs nothing else of them.
+    std::optional<QStringList> ReadNames(QString* error) const;
 
     // Appends the record, or after confirmOverwrite() says yes, writes it over
     // the stored record of the same name. Declining still succeeds. Every change

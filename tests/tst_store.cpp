@@ -123,6 +123,7 @@ class StoreTest : public QObject {
     void deleteRemovesEveryMatchAndKeepsOthersByteForByte();
     void magicCheck();
     void countLargerThanFileShowsWholeRecordsOnly();
+    void namesAreReadAsTheRecordsAre();
     void strayBytesDoNotShiftTheNewRecord();
     void negativeCountIsRefused();
     void fullStoreRefusesNewNameButOverwrites();
@@ -280,6 +281,41 @@ void StoreTest::countLargerThanFileShowsWholeRecordsOnly() {
     QVERIFY(!ReadProcessRecord(r, *file, 2));
     QVERIFY(ProcessStore(path_).SaveProcess(Record("new"), NeverAsked).ok);
     QCOMPARE(ReadBytes(path_), Header(3) + RawRecord("a") + RawRecord("b") + RawRecord("new"));
+}
+
+// The list reads only the names, a slice at a time: it must see exactly the
+// records a whole reading sees, across slice boundaries and in damaged files.
+void StoreTest::namesAreReadAsTheRecordsAre() {
+    QString error;
+    const ProcessStore store(path_);
+    auto wholeReading = [&] {
+        const auto file = store.Read(&error);
+        QStringList names;
+        for (int32_t i = 0; file && i < file->RecordCount(); ++i) names << file->NameAt(i);
+        return names;
+    };
+    QByteArray many = Header(600);
+    for (int i = 0; i < 600; ++i) many += RawRecord(QStringLiteral("名前%1").arg(i));
+    const QList<QByteArray> files = {
+        many,
+        many.left(7 + 513 * 1078 + 40),  // count beyond the file, a record cut short
+        Header(2) + RawRecord("a") + RawRecord("b") + QByteArray(3000, 'z'),
+        Header(-3) + RawRecord("a"),
+        Header(1, "ph   ") + RawRecord("a"),
+        Header(1).left(4),
+    };
+    for (const QByteArray& bytes : files) {
+        WriteBytes(path_, bytes);
+        QCOMPARE(*store.ReadNames(&error), wholeReading());
+    }
+    QCOMPARE(store.ReadNames(&error)->size(), 0);
+    WriteBytes(path_, many.left(7 + 513 * 1078 + 40));
+    const QStringList names = *store.ReadNames(&error);
+    QCOMPARE(names.size(), 513);
+    QCOMPARE(names.last(), QStringLiteral("名前512"));
+    QFile::remove(path_);
+    QVERIFY(!store.ReadNames(&error));
+    QVERIFY(error.isEmpty());  // no store yet is no error
 }
 
 void StoreTest::strayBytesDoNotShiftTheNewRecord() {
