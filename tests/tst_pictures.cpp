@@ -1,12 +1,14 @@
 // The picture loader: format by content, damaged files, icons, orientation,
 // very large pictures and decoding at the display size.
 #include "pictures/PictureLoader.h"
+#include "pictures/Scaling.h"
 #include "tests/support/Dibs.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -106,6 +108,7 @@ class PicturesTest : public QObject {
     void exifOrientationIsApplied_data();
     void exifOrientationIsApplied();
     void displaySizeIsHonoured();
+    void scalingKeepsThePicture();
     void picturesAboveQtsDefaultLimitLoad();
     void headersClaimingMoreThanTheDataAreRefused();
     void displaySizesBeyondAnyScreenGiveTheOwnSize();
@@ -302,6 +305,35 @@ void PicturesTest::displaySizeIsHonoured() {
         const Picture p = LoadPicture(Sample(name), display);
         QCOMPARE(p.image.size(), display);
     }
+}
+
+// Every scaling path (interpolated into picture memory, averaged by Qt, and a
+// photo decoded at a reduced size first) gives the exact size and the colours
+// of the picture, also after the result is painted on and copied.
+void PicturesTest::scalingKeepsThePicture() {
+    QImage halves(1500, 1000, QImage::Format_RGB32);
+    halves.fill(qRgb(200, 30, 40));
+    QPainter(&halves).fillRect(750, 0, 750, 1000, qRgb(20, 60, 220));
+    for (const QSize size : {QSize(1280, 853), QSize(2000, 1400), QSize(300, 200), QSize(1, 1)}) {
+        const QImage scaled = ScaledSmoothly(halves, size);
+        QCOMPARE(scaled.size(), size);
+        if (size.width() < 4) continue;
+        QCOMPARE(scaled.pixel(2, size.height() / 2), qRgb(200, 30, 40));
+        QCOMPARE(scaled.pixel(size.width() - 3, 2), qRgb(20, 60, 220));
+    }
+    QImage drawnOn = ScaledSmoothly(halves, QSize(1280, 853));
+    const QImage copy = drawnOn;
+    drawnOn.fill(Qt::white);  // the copy keeps its own pixels
+    QCOMPARE(copy.pixel(2, 2), qRgb(200, 30, 40));
+    QCOMPARE(drawnOn.pixel(2, 2), qRgb(255, 255, 255));
+
+    const QString photo = Write("halves.jpg", Encode(halves, "JPEG", 95));
+    const Picture shown = LoadPicture(photo, QSize(1280, 853));
+    QCOMPARE(shown.image.size(), QSize(1280, 853));
+    QCOMPARE(shown.naturalSize, QSize(1500, 1000));
+    const QRgb left = shown.image.pixel(100, 400), right = shown.image.pixel(1180, 400);
+    QVERIFY(qAbs(qRed(left) - 200) < 8 && qAbs(qBlue(left) - 40) < 8);
+    QVERIFY(qAbs(qRed(right) - 20) < 8 && qAbs(qBlue(right) - 220) < 8);
 }
 
 void PicturesTest::picturesAboveQtsDefaultLimitLoad() {

@@ -26,6 +26,7 @@ class RunScript : public QObject {
     };
 
     QList<uint64_t> shownAtMs;
+    uint64_t hiddenAtMs = 0;
     std::function<void(frm_prev&, int)> onPanel;
 
     explicit RunScript(QList<Step> steps) : steps_(std::move(steps)) {
@@ -41,9 +42,11 @@ class RunScript : public QObject {
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show)
+        if (event->type() == QEvent::Hide && qobject_cast<frm_prev*>(watched) && !hiddenAtMs)
+            hiddenAtMs = nowMs_;
+        if (event->type() == QEvent::Show && !attached_)
             if (auto* player = qobject_cast<frm_prev*>(watched)) {
-                qApp->removeEventFilter(this);
+                attached_ = true;
                 Attach(*player);
             }
         return false;
@@ -66,6 +69,7 @@ class RunScript : public QObject {
     }
 
     QList<Step> steps_;
+    bool attached_ = false;
     uint64_t nowMs_ = 100000;
 };
 
@@ -111,7 +115,8 @@ void PlayerTest::eachPanelForItsIntervalAfterDrawing() {
     };
     run.Play(*app.window);
     QCOMPARE(run.shownAtMs.size(), 4);
-    for (int i = 1; i < 4; ++i) {
+    run.shownAtMs << run.hiddenAtMs;  // the last panel too stays its whole time
+    for (int i = 1; i < 5; ++i) {
         const uint64_t shown = run.shownAtMs[i] - run.shownAtMs[i - 1];
         QVERIFY2(shown >= 500 && shown <= 520, qPrintable(QString::number(shown)));
     }
