@@ -332,6 +332,7 @@ struct ScreenChange {
 class ScreenWatch {
   public:
     ScreenWatch(const QString& self, QPoint at) {
+        if (qEnvironmentVariableIsSet("KADRELO_BENCH_NO_SAMPLER")) return;
         child_.start(self, {"sample-child", QString::number(at.x()), QString::number(at.y())});
         child_.waitForReadyRead(5000);
     }
@@ -429,6 +430,10 @@ void PlayerTiming(const QString& dir, const QString& self) {
     for (int i = 0; i < 4; ++i) AssignFixed(p.PanelPath[i], SmallPhoto(dir, i));
     const double anchor = DjpegMs(SmallPhoto(dir, 0));
     Line("anchor: djpeg of one 1 MP panel", anchor, "ms");
+    if (qEnvironmentVariableIsSet("KADRELO_BENCH_OPEN_ONLY")) {  // for profiling the opening
+        PlayerRuns(window, self, QStringLiteral("1 MP panels"), 100, 20);
+        return;
+    }
     for (auto [interval, runs] : {std::pair{100, 10}, {500, 4}, {2000, 2}})
         PlayerRuns(window, self, QStringLiteral("1 MP panels"), interval, runs);
     for (int i = 0; i < 4; ++i) AssignFixed(p.PanelPath[i], Photo(dir, i));

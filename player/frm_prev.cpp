@@ -150,24 +150,33 @@ void frm_prev::Form_Activate() {
     PlaceLabel();
     StartDecoding();
 
+    // Panel 1 is laid out before the window is first drawn, so that this first
+    // drawing shows it: one frame instead of two.
+    QRegion changed = LayOutPanel();
+    const bool drawnAlready = windowHandle() && windowHandle()->isExposed();
     if (!WaitUntilExposed()) return;
     uint64_t due = ClockMicros();  // when the next panel is to be on the screen
     for (;;) {
-        DrawPanel(due);
+        if (PanelIndex > 0 || drawnAlready) {
+            SleepUntil(due);
+            repaint(changed);
+        }
+        WaitForDisplay();  // the panel's time starts when it is on the screen, not before
         due = WaitPanelTime();
         if (closed_) return;
         ++PanelIndex;
         if (PanelIndex > 3 || !Running) break;
+        changed = LayOutPanel();
     }
     SleepUntil(due);  // the last panel too stays its whole time, and no longer
     HideAtOnce();
     close();
 }
 
-// The panel is laid out ahead and drawn when it is due: nothing handles
-// events in between, so nothing shows it early.
-void frm_prev::DrawPanel(uint64_t due) {
-    // Only what changes is drawn: the old and the new picture and the thumbnails.
+// Sets the window up for the current panel and returns what has to be drawn
+// again: the old and the new picture and the thumbnails. Nothing handles
+// events until the panel is drawn, so nothing shows it early.
+QRegion frm_prev::LayOutPanel() {
     QRegion changed = Img->isVisible() ? QRegion(Img->geometry()) : QRegion();
     if (const std::optional<Run> run = RunOf(CurrentProcess().RunStyle)) {
         if (*run == Run::FullScreen)
@@ -178,9 +187,7 @@ void frm_prev::DrawPanel(uint64_t due) {
     }
     changed += Img->geometry();
     if (PanelIndex > 0) changed += PreIcon[PanelIndex]->geometry();
-    SleepUntil(due);
-    repaint(changed);
-    WaitForDisplay();  // the panel's time starts when it is on the screen, not before
+    return changed;
 }
 
 // Takes the window off the screen now: the windows beneath are drawn again
@@ -249,7 +256,6 @@ void frm_prev::WaitForEventsUntil(uint64_t deadlineMicros) {
 
 void frm_prev::ShowPanelFitted(int16_t fitMode) {
     const ProcessRecord& process = CurrentProcess();
-    Img->hide();
     Img->SetPicture(decoder_->Get(PanelIndex));
     // An unknown fit mode keeps the stretching and size the picture had.
     const QSizeF client = size();
@@ -266,7 +272,6 @@ void frm_prev::ShowPanelFitted(int16_t fitMode) {
 }
 
 void frm_prev::ShowPanelFull() {
-    Img->hide();
     Img->SetStretch(true);
     Img->SetPicture(decoder_->Get(PanelIndex));
     Img->SetLogicalGeometry(QRectF(QPointF(0, 0), QSizeF(size())));

@@ -42,7 +42,7 @@ class frm_prev : public QDialog {
     void ShowPanelFitted(int16_t fitMode);
     void ShowPanelFull();
     void ShowPanelIcon();
-    void DrawPanel(uint64_t due);
+    QRegion LayOutPanel();
     bool WaitUntilExposed();
     void HideAtOnce();
     uint64_t WaitPanelTime();
