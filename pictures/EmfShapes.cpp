@@ -10,30 +10,43 @@ namespace emf {
 QPen MetafileRenderer::MakePen() const {
     const Pen& pen = s_.pen;
     if (pen.style == Qt::NoPen) return QPen(Qt::NoPen);
+    const double scale = std::sqrt(std::abs(Full().determinant()));
+    if (madePen_ && madePen_->pen == pen && madePen_->scale == scale &&
+        madePen_->miterLimit == s_.miterLimit)
+        return madePen_->made;
     QPen q(pen.color);
     q.setCapStyle(pen.cap);
     q.setJoinStyle(pen.join);
     q.setMiterLimit(s_.miterLimit);
-    if (pen.cosmetic || pen.width <= 0) {
-        // One reference-device pixel (at least one pixel of the picture), whatever the mapping.
-        const double scale = std::sqrt(std::abs(Full().determinant()));
-        q.setWidthF(std::max(1.0, outScale_) / std::max(scale, 1e-9));
+    // One reference-device pixel (at least one pixel of the picture), whatever the mapping.
+    const double width = pen.cosmetic || pen.width <= 0
+                             ? std::max(1.0, outScale_) / std::max(scale, 1e-9)
+                             : pen.width;
+    if (width * scale < 1.5 && pen.dashes.isEmpty() && pen.style == Qt::SolidLine) {
+        // Lines come in whole pixels, and a solid line of one pixel has no
+        // visible joins or caps: the painter's one-pixel line drawing draws it
+        // many times quicker than outlining it would.
+        q.setCosmetic(true);
+        q.setWidthF(std::min(width * scale, 1.0));
     } else {
-        q.setWidthF(pen.width);
+        q.setWidthF(width);
     }
     if (!pen.dashes.isEmpty()) {
         q.setDashPattern(pen.dashes);
     } else {
         q.setStyle(pen.style);
     }
+    madePen_ = MadePen{pen, scale, s_.miterLimit, q};
     return q;
 }
 
 QBrush MetafileRenderer::MakeBrush() const {
     const Brush& b = s_.brush;
     if (b.null) return Qt::NoBrush;
-    if (!b.pattern.isNull()) return QBrush(b.pattern);
-    return QBrush(b.color, b.style);
+    if (madeBrush_ && madeBrush_->brush == b) return madeBrush_->made;
+    const QBrush made = b.pattern.isNull() ? QBrush(b.color, b.style) : QBrush(b.pattern);
+    madeBrush_ = MadeBrush{b, made};
+    return made;
 }
 
 namespace {
@@ -111,7 +124,7 @@ void MetafileRenderer::Fill(const QPainterPath& path) {
     if (s_.brush.null || !effect.draws) return;
     Apply();
     QPainterPath filled = path;
-    filled.setFillRule(s_.fillRule);
+    if (filled.fillRule() != s_.fillRule) filled.setFillRule(s_.fillRule);
     RasterScope raster(p_, effect);
     if (s_.brush.style != Qt::SolidPattern && s_.brush.pattern.isNull() && s_.opaqueBk)
         p_.fillPath(filled, s_.bkColor);
@@ -166,6 +179,8 @@ void MetafileRenderer::Poly(uint32_t type, const Reader& r) {
     const QVector<QPointF> pts = Points(r, 28, r.U32(24), small);
     if (pts.isEmpty()) return;
     QPainterPath path;
+    path.reserve(int(pts.size()) + 2);
+    path.setFillRule(s_.fillRule);
     const bool to = kind == kPolyBezierTo || kind == kPolylineTo;
     if (to) {
         path.moveTo(s_.position);
@@ -209,6 +224,8 @@ void MetafileRenderer::PolyPoly(uint32_t kind, const Reader& r, bool small) {
     if (polys > uint32_t(kMaxPoints) || !r.Has(32, qint64(polys) * 4)) return;
     const QVector<QPointF> pts = Points(r, 32 + qint64(polys) * 4, total, small);
     QPainterPath path;
+    path.reserve(int(pts.size()) + int(polys));
+    path.setFillRule(s_.fillRule);
     qint64 next = 0;
     for (uint32_t i = 0; i < polys; ++i) {
         const uint32_t n = r.U32(32 + i * 4);

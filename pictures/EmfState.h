@@ -68,6 +68,7 @@ struct Pen {
     QColor color = Qt::black;
     Qt::PenCapStyle cap = Qt::RoundCap;
     Qt::PenJoinStyle join = Qt::RoundJoin;
+    bool operator==(const Pen&) const = default;
 };
 
 struct Brush {
@@ -75,6 +76,7 @@ struct Brush {
     QColor color = Qt::white;
     Qt::BrushStyle style = Qt::SolidPattern;
     QImage pattern;
+    bool operator==(const Brush&) const = default;
 };
 
 struct Font {

@@ -76,6 +76,22 @@ QTransform MetafileRenderer::PageTransform() const {
            QTransform::fromTranslate(s_.viewportOrg.x(), s_.viewportOrg.y());
 }
 
+const QTransform& MetafileRenderer::ToDevice() const {
+    const bool same =
+        mapping_ && mapping_->mapMode == s_.mapMode && mapping_->windowOrg == s_.windowOrg &&
+        mapping_->viewportOrg == s_.viewportOrg && mapping_->windowExt == s_.windowExt &&
+        mapping_->viewportExt == s_.viewportExt && mapping_->world == s_.world;
+    if (!same)
+        mapping_ = Mapping{s_.mapMode,
+                           s_.windowOrg,
+                           s_.viewportOrg,
+                           s_.windowExt,
+                           s_.viewportExt,
+                           s_.world,
+                           s_.world * PageTransform()};
+    return mapping_->toDevice;
+}
+
 void MetafileRenderer::Apply() {
     if (clipDirty_) {
         p_.setTransform(out_);
@@ -85,7 +101,8 @@ void MetafileRenderer::Apply() {
             p_.setClipping(false);
         clipDirty_ = false;
     }
-    p_.setTransform(Full());
+    const QTransform full = Full();
+    if (p_.transform() != full) p_.setTransform(full);
 }
 
 void MetafileRenderer::SaveDc() {

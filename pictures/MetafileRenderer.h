@@ -8,6 +8,7 @@
 
 #include <QHash>
 #include <QPainter>
+#include <optional>
 
 namespace emf {
 
@@ -33,7 +34,7 @@ class MetafileRenderer {
     void PaintRegion(uint32_t type, const Reader& r);
 
     QTransform PageTransform() const;
-    QTransform ToDevice() const { return s_.world * PageTransform(); }
+    const QTransform& ToDevice() const;
     QTransform Full() const { return ToDevice() * out_; }
     void Apply();
     QPen MakePen() const;
@@ -111,6 +112,30 @@ class MetafileRenderer {
     EmfHeader header_;
     QSizeF pxPerMm_;
     QTransform out_;
+    // The last logical-to-device mapping and the state it was made from: most
+    // records draw under the mapping of the record before.
+    struct Mapping {
+        int mapMode = 0;
+        QPointF windowOrg, viewportOrg;
+        QSizeF windowExt, viewportExt;
+        QTransform world;
+        QTransform toDevice;
+    };
+    mutable std::optional<Mapping> mapping_;
+    // The last pen and brush made for the painter, kept so that drawing with an
+    // unchanged one hands the painter the very same object (which it then
+    // does not set up again).
+    struct MadePen {
+        Pen pen;
+        double scale = 0, miterLimit = 0;
+        QPen made;
+    };
+    struct MadeBrush {
+        Brush brush;
+        QBrush made;
+    };
+    mutable std::optional<MadePen> madePen_;
+    mutable std::optional<MadeBrush> madeBrush_;
     double outScale_ = 1;
     DcState s_;
     QVector<DcState> saved_;
