@@ -8,6 +8,7 @@ namespace emf {
 
 enum Record : uint32_t {
     kHeader = 1,
+    kComment = 70,
     kPolyBezier = 2,
     kPolygon = 3,
     kPolyline = 4,

@@ -121,7 +121,7 @@ class RasterScope {
 
 void MetafileRenderer::Fill(const QPainterPath& path) {
     const Rop2Effect effect = EffectOf(s_.rop2);
-    if (s_.brush.null || !effect.draws) return;
+    if (s_.brush.null || !effect.draws || muted_) return;
     Apply();
     QPainterPath filled = path;
     if (filled.fillRule() != s_.fillRule) filled.setFillRule(s_.fillRule);
@@ -141,7 +141,7 @@ void MetafileRenderer::Fill(const QPainterPath& path) {
 
 void MetafileRenderer::Stroke(const QPainterPath& path) {
     const Rop2Effect effect = EffectOf(s_.rop2);
-    if (s_.pen.style == Qt::NoPen || !effect.draws) return;
+    if (s_.pen.style == Qt::NoPen || !effect.draws || muted_) return;
     Apply();
     RasterScope raster(p_, effect);
     QPen pen = MakePen();

@@ -21,6 +21,7 @@ MetafileRenderer::MetafileRenderer(QPainter& painter, const EmfHeader& header, Q
            QTransform::fromScale(size.width() / std::max(1e-6, frame.width()),
                                  size.height() / std::max(1e-6, frame.height()));
     outScale_ = std::sqrt(std::abs(out_.determinant()));
+    plus_.emplace(painter, out_, QSizeF(pxPerMmX * 25.4, pxPerMmY * 25.4));
     p_.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform |
                       QPainter::TextAntialiasing);
 }
@@ -156,7 +157,41 @@ void MetafileRenderer::Shape(uint32_t type, const Reader& r) {
 // Each record goes to the handler of its family; comments (EMF+ included),
 // palettes and the records not drawn are passed over.
 void MetafileRenderer::Dispatch(uint32_t type, const Reader& r) {
+    if (type == kComment) return Comment(r);
+    if (muted_ && OnlyDraws(type)) return;
     if (!DispatchSettings(type, r)) DispatchDrawing(type, r);
+}
+
+// Comments carry EMF+ records after the identifier "EMF+"; other comments are
+// private to their producers.
+void MetafileRenderer::Comment(const Reader& r) {
+    const uint32_t length = r.U32(8);
+    if (length < 4 || r.Bytes(12, 4) != QByteArrayView("EMF+", 4) || !r.Has(12, length)) return;
+    p_.save();
+    plus_->Play(r.Bytes(16, length - 4));
+    p_.restore();
+    muted_ = !plus_->DrawsPlainRecords();
+    clipDirty_ = true;
+}
+
+bool MetafileRenderer::OnlyDraws(uint32_t type) {
+    switch (type) {
+        case kSetPixelV:
+        case kFillRgn:
+        case kPaintRgn:
+        case kBitBlt:
+        case kStretchBlt:
+        case kAlphaBlend:
+        case kTransparentBlt:
+        case kStretchDiBits:
+        case kSetDiBitsToDevice:
+        case kExtTextOutW:
+        case kExtTextOutA:
+        case kGradientFill:
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool MetafileRenderer::DispatchSettings(uint32_t type, const Reader& r) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "pictures/EmfPlayer.h"
+#include "pictures/EmfPlus.h"
 #include "pictures/EmfState.h"
 
 #include <QHash>
@@ -20,6 +21,9 @@ class MetafileRenderer {
   private:
     // Record dispatch, by family.
     void Dispatch(uint32_t type, const Reader& r);
+    void Comment(const Reader& r);
+    // Whether a record only draws (and changes no state the records after it use).
+    static bool OnlyDraws(uint32_t type);
     bool DispatchSettings(uint32_t type, const Reader& r);
     void DispatchDrawing(uint32_t type, const Reader& r);
     void SetMapping(uint32_t type, const Reader& r);
@@ -143,6 +147,9 @@ class MetafileRenderer {
     QPainterPath path_;
     bool inPath_ = false;
     bool clipDirty_ = true;
+    // EMF+ drawing, where the file has it; the plain drawing is muted then.
+    std::optional<plus::Renderer> plus_;
+    bool muted_ = false;
 };
 
 }  // namespace emf

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
@@ -89,6 +90,40 @@ void StretchDib(Emf& e, const QByteArray& bmi, const QByteArray& bits, int w, in
           bmi + bits);
 }
 
+// EMF+ records, carried in a comment record.
+QByteArray PlusRecord(uint16_t type, uint16_t flags, const QByteArray& data) {
+    QByteArray r(12, '\0');
+    qToLittleEndian<uint16_t>(type, r.data());
+    qToLittleEndian<uint16_t>(flags, r.data() + 2);
+    qToLittleEndian<uint32_t>(uint32_t(12 + data.size()), r.data() + 4);
+    qToLittleEndian<uint32_t>(uint32_t(data.size()), r.data() + 8);
+    return r + data;
+}
+
+QByteArray Words(std::initializer_list<int32_t> values) {
+    QByteArray b;
+    for (int32_t v : values) {
+        char raw[4];
+        qToLittleEndian(v, raw);
+        b.append(raw, 4);
+    }
+    return b;
+}
+
+void Plus(Emf& e, const QByteArray& records) {
+    e.Rec(emf::kComment, {int32_t(records.size() + 4), 0x2B464D45}, records);
+}
+
+// The EMF+ header of a dual file, recorded at 96 dpi.
+QByteArray PlusHeader() {
+    return PlusRecord(0x4001, 1, Words({int32_t(0xDBC01002), 1, 96, 96}));
+}
+
+// A rectangle filled with a colour given in the record (0xAARRGGBB).
+QByteArray PlusFillRect(uint32_t argb, float x, float y, float w, float h) {
+    return PlusRecord(0x400A, 0x8000, Words({int32_t(argb), 1, F(x), F(y), F(w), F(h)}));
+}
+
 QStringList PublicSamples() {
     const QDir dir(qEnvironmentVariable("KADRELO_SHARED") + QStringLiteral("/emf-public"));
     QStringList files;
@@ -118,6 +153,9 @@ class EmfTest : public QObject {
     void runLengthBitmapIsDrawn();
     void maskPairKeepsTheBackground();
     void gradientRunsLeftToRight();
+    void plusRecordsDrawAndTheirStandInsDoNot();
+    void plusObjectsTransformsAndClipping();
+    void makersDrawingsMatchTheirMakers();
     void producerFilesMatchTheirOwnRendering_data();
     void producerFilesMatchTheirOwnRendering();
     void publicSamplesDraw();
@@ -332,6 +370,88 @@ void EmfTest::gradientRunsLeftToRight() {
 // Files written by Inkscape from the SVGs beside them, compared with Inkscape's
 // own PNG export of the same SVG: the mean absolute difference per channel on a
 // 0-255 scale. Inkscape writes gradients as one flat colour, hence "panels".
+// In a file with EMF+ records the plain records are its stand-ins and are not
+// drawn, except those after a GetDC record; transparency exists only in EMF+.
+void EmfTest::plusRecordsDrawAndTheirStandInsDoNot() {
+    Emf e;
+    Plus(e, PlusHeader() + PlusFillRect(0x800000FF, 10, 10, 80, 80));
+    SolidBrush(e, 1, kRed);
+    NoPen(e);
+    e.Rec(emf::kRectangle, {0, 0, 100, 100});  // the stand-in, opaque red
+    Plus(e, PlusRecord(0x4004, 0, {}));        // GetDC: the next plain records draw
+    SolidBrush(e, 2, kGreen);
+    e.Rec(emf::kRectangle, {0, 0, 6, 6});
+    Plus(e, PlusFillRect(0xFF000000, 94, 94, 6, 6));
+    e.Rec(emf::kRectangle, {94, 0, 100, 6});  // muted again after an EMF+ record
+    const QImage img = Render(e);
+    QVERIFY(Near(img.pixel(50, 50), qRgb(127, 127, 255), 12));  // half blue over white
+    QCOMPARE(img.pixel(8, 50), kWhite);                         // no red stand-in
+    QVERIFY(Near(img.pixel(2, 2), qRgb(0, 255, 0)));
+    QVERIFY(Near(img.pixel(97, 97), qRgb(0, 0, 0)));
+    QCOMPARE(img.pixel(97, 2), kWhite);
+}
+
+void EmfTest::plusObjectsTransformsAndClipping() {
+    // Object 1: a solid brush; object 2: a triangle path (float points, line types).
+    const QByteArray brush = Words({int32_t(0xDBC01002), 0, int32_t(0xFFFF0000)});
+    QByteArray path = Words({int32_t(0xDBC01002), 3, 0, F(0), F(0), F(40), F(0), F(0), F(40)});
+    path += QByteArray::fromHex("00010181");
+    QByteArray records =
+        PlusHeader() + PlusRecord(0x4008, 0x0101, brush) + PlusRecord(0x4008, 0x0302, path);
+    records += PlusRecord(0x402D, 0, Words({F(50), F(50)}));  // translate the world
+    records += PlusRecord(0x4014, 0x0002, Words({1}));        // fill path 2 with brush 1
+    records += PlusRecord(0x402B, 0, {});                     // reset the world
+    records += PlusRecord(0x4032, 0, Words({F(0), F(0), F(30), F(100)}));  // clip to x < 30
+    records += PlusFillRect(0xFF0000FF, 0, 0, 100, 30);
+    Emf e;
+    Plus(e, records);
+    const QImage img = Render(e);
+    QVERIFY(Near(img.pixel(55, 55), qRgb(255, 0, 0)));  // inside the moved triangle
+    QCOMPARE(img.pixel(85, 85), kWhite);                // beyond its slanted side
+    QCOMPARE(img.pixel(20, 60), kWhite);                // where it was before the move
+    QVERIFY(Near(img.pixel(10, 10), qRgb(0, 0, 255)));  // inside the clip
+    QCOMPARE(img.pixel(60, 10), kWhite);                // outside it
+}
+
+// Metafiles made by two drawing programs, each beside its maker's own
+// rendering of it: the mean absolute difference (0-255) of each stays within
+// its limit in limits.txt, and the median over all of them within 3.5.
+void EmfTest::makersDrawingsMatchTheirMakers() {
+    const QString base = QStringLiteral(KADRELO_TEST_DATA "/emf/makers/");
+    QFile limitsFile(base + "limits.txt");
+    QVERIFY(limitsFile.open(QIODevice::ReadOnly | QIODevice::Text));
+    QList<double> all;
+    int files = 0;
+    for (const QByteArray& line : limitsFile.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() != 2 || line.startsWith('#')) continue;
+        const QString name = QString::fromUtf8(fields[0]);
+        const QImage drawn(base + name + ".png");
+        QVERIFY2(!drawn.isNull(), qPrintable(name));
+        QImage reference(drawn.size(), QImage::Format_RGB32);  // as a viewer shows it, on white
+        reference.fill(Qt::white);
+        QPainter(&reference).drawImage(0, 0, drawn);
+        const QImage ours = LoadPicture(base + name + ".emf", reference.size()).image;
+        QCOMPARE(ours.size(), reference.size());
+        double sum = 0;
+        for (int y = 0; y < ours.height(); ++y) {
+            const QRgb* a = reinterpret_cast<const QRgb*>(ours.constScanLine(y));
+            const QRgb* b = reinterpret_cast<const QRgb*>(reference.constScanLine(y));
+            for (int x = 0; x < ours.width(); ++x)
+                sum += std::abs(qRed(a[x]) - qRed(b[x])) + std::abs(qGreen(a[x]) - qGreen(b[x])) +
+                       std::abs(qBlue(a[x]) - qBlue(b[x]));
+        }
+        const double difference = sum / (3.0 * ours.width() * ours.height());
+        qInfo("%s: %.2f (limit %s)", qPrintable(name), difference, fields[1].constData());
+        QVERIFY2(difference <= fields[1].toDouble(), qPrintable(name));
+        all << difference;
+        ++files;
+    }
+    QCOMPARE(files, 12);
+    std::sort(all.begin(), all.end());
+    QVERIFY2((all[5] + all[6]) / 2 <= 3.5, qPrintable(QString::number((all[5] + all[6]) / 2)));
+}
+
 void EmfTest::producerFilesMatchTheirOwnRendering_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<double>("limit");
@@ -378,6 +498,11 @@ void EmfTest::damagedFilesNeitherCrashNorHang() {
     const QDir own(QStringLiteral(KADRELO_TEST_DATA "/emf"));
     for (const QString& name : own.entryList({"*.emf"}, QDir::Files))
         originals << ReadAll(own.filePath(name));
+    for (const char* maker : {"makers/inkscape", "makers/libreoffice"}) {
+        const QDir dir(own.filePath(QString::fromLatin1(maker)));
+        for (const QString& name : dir.entryList({"*.emf"}, QDir::Files))
+            originals << ReadAll(dir.filePath(name));
+    }
     QVERIFY(!originals.isEmpty());
     const QStringList samples = PublicSamples();
     if (samples.isEmpty())
