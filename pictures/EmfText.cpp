@@ -12,6 +12,47 @@
 
 namespace emf {
 
+namespace {
+
+// Text that only reads right when laid out as a whole: right-to-left
+// scripts, scripts whose letters join or combine, and combining marks.
+bool NeedsShaping(const QString& text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]), ++i;
+        const QChar::Direction direction = QChar::direction(c);
+        if (direction == QChar::DirR || direction == QChar::DirAL) return true;
+        switch (QChar::category(c)) {
+            case QChar::Mark_NonSpacing:
+            case QChar::Mark_SpacingCombining:
+            case QChar::Mark_Enclosing:
+                return true;
+            default:
+                break;
+        }
+        switch (QChar::script(c)) {
+            case QChar::Script_Common:
+            case QChar::Script_Inherited:
+            case QChar::Script_Latin:
+            case QChar::Script_Greek:
+            case QChar::Script_Cyrillic:
+            case QChar::Script_Han:
+            case QChar::Script_Hiragana:
+            case QChar::Script_Katakana:
+            case QChar::Script_Hangul:
+            case QChar::Script_Bopomofo:
+            case QChar::Script_Unknown:
+                break;
+            default:
+                return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 QFont MetafileRenderer::MakeFont(double pixelHeight) const {
     QFont font(s_.font.face.isEmpty() ? QStringLiteral("ＭＳ ゴシック") : s_.font.face);
     font.setPixelSize(qRound(std::clamp(pixelHeight, 1.0, 4096.0)));
@@ -110,6 +151,8 @@ void MetafileRenderer::DrawText(QPointF reference, const QString& text, const QV
         advances << a;
         width += a;
     }
+    const bool shaped = NeedsShaping(text);
+    if (shaped && dx.isEmpty()) width = metrics.horizontalAdvance(text);
     double x = 0, y = 0;
     switch (s_.textAlign & 6) {
         case 2:
@@ -145,9 +188,21 @@ void MetafileRenderer::DrawText(QPointF reference, const QString& text, const QV
     if (s_.opaqueBk)
         p_.fillRect(QRectF(x, y - metrics.ascent(), width, metrics.height()), s_.bkColor);
     p_.setPen(s_.textColor);
-    for (int i = 0; i < text.size(); ++i) {
-        p_.drawText(QPointF(x, y), QString(text[i]));
-        x += advances[i];
+    if (shaped) {
+        // Laid out whole, in visual order with joined letters, and stretched
+        // to the width the spacing array gives.
+        const double natural = metrics.horizontalAdvance(text);
+        const double stretch =
+            natural > 0 && !dx.isEmpty() ? std::clamp(width / natural, 0.25, 4.0) : 1.0;
+        p_.translate(x, y);
+        p_.scale(stretch, 1);
+        p_.drawText(QPointF(0, 0), text);
+    } else {
+        // Each character where the spacing array puts it.
+        for (int i = 0; i < text.size(); ++i) {
+            p_.drawText(QPointF(x, y), QString(text[i]));
+            x += advances[i];
+        }
     }
     p_.restore();
     clipDirty_ = true;

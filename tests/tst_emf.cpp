@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QTest>
@@ -150,6 +151,8 @@ class EmfTest : public QObject {
     void pageScaleFromMicrometres();
     void drawingModesCombinePixels();
     void shiftJisTextIsDrawn();
+    void rightToLeftAndJoinedTextIsShaped_data();
+    void rightToLeftAndJoinedTextIsShaped();
     void runLengthBitmapIsDrawn();
     void maskPairKeepsTheBackground();
     void gradientRunsLeftToRight();
@@ -312,6 +315,75 @@ void EmfTest::shiftJisTextIsDrawn() {
     QVERIFY2(dark > 100, qPrintable(QString::number(dark)));
     // Other kana give other pixels, so the comparison above can fail.
     QVERIFY(render(emf::kExtTextOutA, QByteArray("\x82\xa4\x82\xa6", 4), 4) != fromUnicode);
+}
+
+double MeanDifference(const QImage& a, const QImage& b) {
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            sum += std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y)));
+    return sum / (a.width() * a.height());
+}
+
+void EmfTest::rightToLeftAndJoinedTextIsShaped_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("differsByLetter");  // drawn letter by letter it would look wrong
+    QTest::newRow("Hebrew") << QStringLiteral("שלום") << true;
+    QTest::newRow("Arabic") << QStringLiteral("سلام") << true;
+    QTest::newRow("Thai") << QStringLiteral("สวัสดี") << false;
+}
+
+// Drawn as Qt lays the text out as a whole (visual order, joined letters,
+// marks on their bases), not letter by letter in the order stored.
+void EmfTest::rightToLeftAndJoinedTextIsShaped() {
+    QFETCH(QString, text);
+    QFETCH(bool, differsByLetter);
+    Emf e;
+    QByteArray font(92, '\0');
+    qToLittleEndian<int32_t>(-24, font.data());
+    qToLittleEndian<int32_t>(400, font.data() + 16);
+    const QString face = QStringLiteral("DejaVu Sans");
+    for (int i = 0; i < face.size(); ++i)
+        qToLittleEndian<uint16_t>(face[i].unicode(), font.data() + 28 + 2 * i);
+    e.Rec(emf::kExtCreateFontIndirectW, {1}, font);
+    e.Rec(emf::kSelectObject, {1});
+    e.Rec(emf::kSetBkMode, {1});
+    QByteArray utf16;
+    for (QChar c : text) utf16.append(reinterpret_cast<const char*>(&c), 2);
+    e.Rec(emf::kExtTextOutW,
+          {0, 0, 99, 99, 1, 0, 0, 10, 30, int32_t(text.size()), 76, 0, 0, 0, 0, 0, 0}, utf16);
+    const QImage ours = Render(e);
+
+    QFont qfont(face);
+    qfont.setPixelSize(24);
+    qfont.setHintingPreference(QFont::PreferNoHinting);
+    const double ascent = QFontMetricsF(qfont).ascent();
+    auto reference = [&](bool whole) {
+        QImage image(100, 100, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter p(&image);
+        p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+        p.setFont(qfont);
+        if (whole) {
+            p.drawText(QPointF(10, 30 + ascent), text);
+        } else {
+            double x = 10;
+            for (QChar c : text) {
+                p.drawText(QPointF(x, 30 + ascent), QString(c));
+                x += QFontMetricsF(qfont).horizontalAdvance(c);
+            }
+        }
+        return image;
+    };
+    int dark = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x) dark += qGray(ours.pixel(x, y)) < 128;
+    QVERIFY2(dark > 40, qPrintable(QString::number(dark)));  // drawn, in a font that has it
+    const double shaped = MeanDifference(ours, reference(true));
+    const double letterByLetter = MeanDifference(ours, reference(false));
+    QVERIFY2(shaped < 1.0, qPrintable(QString::number(shaped)));
+    if (differsByLetter)
+        QVERIFY2(letterByLetter > 3 * shaped + 0.5, qPrintable(QString::number(letterByLetter)));
 }
 
 void EmfTest::runLengthBitmapIsDrawn() {
