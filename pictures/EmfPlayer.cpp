@@ -1,6 +1,7 @@
 #include "pictures/EmfPlayer.h"
 
 #include "pictures/MetafileRenderer.h"
+#include "platform/LargeMemory.h"
 
 #include <QPainter>
 #include <cmath>
@@ -58,7 +59,7 @@ QSize EmfNaturalSize(const EmfHeader& h) {
 QImage RenderEmf(QByteArrayView data, QSize size) {
     const std::optional<EmfHeader> header = ReadEmfHeader(data);
     if (!header || size.isEmpty()) return {};
-    QImage image(size, QImage::Format_RGB32);
+    QImage image = NewLargeImage(size, QImage::Format_RGB32);
     if (image.isNull()) return {};
     image.fill(Qt::white);
     QPainter painter(&image);

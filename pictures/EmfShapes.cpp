@@ -149,6 +149,22 @@ void MetafileRenderer::Stroke(const QPainterPath& path) {
     p_.strokePath(path, pen);
 }
 
+// A polygon with a solid brush and plain drawing mode goes to the painter as
+// it is, filled and outlined in one call: metafiles often hold tens of
+// thousands of small ones. Anything else is drawn through a path.
+bool MetafileRenderer::DrawPlainPolygon(const QVector<QPointF>& pts) {
+    if (inPath_) return false;  // part of a path, drawn when the path is
+    if (muted_) return true;    // drawn by the file's EMF+ records instead
+    const Brush& b = s_.brush;
+    const bool plainBrush = b.null || (b.style == Qt::SolidPattern && b.pattern.isNull());
+    if (s_.rop2 != 13 || !plainBrush) return false;  // R2_COPYPEN only
+    Apply();
+    p_.setPen(s_.pen.style == Qt::NoPen ? QPen(Qt::NoPen) : MakePen());
+    p_.setBrush(MakeBrush());
+    p_.drawPolygon(pts.constData(), int(pts.size()), s_.fillRule);
+    return true;
+}
+
 void MetafileRenderer::Draw(const QPainterPath& path, bool fill) {
     if (inPath_) {
         path_.addPath(path);
@@ -178,6 +194,7 @@ void MetafileRenderer::Poly(uint32_t type, const Reader& r) {
     if (kind == kPolyPolyline || kind == kPolyPolygon) return PolyPoly(kind, r, small);
     const QVector<QPointF> pts = Points(r, 28, r.U32(24), small);
     if (pts.isEmpty()) return;
+    if (kind == kPolygon && DrawPlainPolygon(pts)) return;
     QPainterPath path;
     path.reserve(int(pts.size()) + 2);
     path.setFillRule(s_.fillRule);

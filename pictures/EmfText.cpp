@@ -54,7 +54,8 @@ bool NeedsShaping(const QString& text) {
 }  // namespace
 
 QFont MetafileRenderer::MakeFont(double pixelHeight) const {
-    QFont font(s_.font.face.isEmpty() ? QStringLiteral("ＭＳ ゴシック") : s_.font.face);
+    QFont font(
+        InstalledFamily(s_.font.face.isEmpty() ? QStringLiteral("ＭＳ ゴシック") : s_.font.face));
     font.setPixelSize(qRound(std::clamp(pixelHeight, 1.0, 4096.0)));
     font.setWeight(QFont::Weight(std::clamp(s_.font.weight == 0 ? 400 : s_.font.weight, 100, 900)));
     font.setItalic(s_.font.italic);

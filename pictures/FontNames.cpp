@@ -1,6 +1,9 @@
 #include "pictures/FontNames.h"
 
 #include <QFont>
+#include <QFontDatabase>
+#include <QHash>
+#include <QMutex>
 #include <QStringList>
 
 void InstallFontSubstitutions() {
@@ -27,4 +30,23 @@ void InstallFontSubstitutions() {
     QFont::insertSubstitutions(QStringLiteral("Times New Roman"),
                                {QStringLiteral("Liberation Serif")});
     QFont::insertSubstitutions(QStringLiteral("Courier New"), {QStringLiteral("Liberation Mono")});
+}
+
+QString InstalledFamily(const QString& face) {
+    static QMutex mutex;
+    static QHash<QString, QString> known;
+    const QMutexLocker lock(&mutex);
+    const auto it = known.constFind(face);
+    if (it != known.cend()) return *it;
+    QString family = face;
+    if (!QFontDatabase::hasFamily(face)) {
+        for (const QString& substitute : QFont::substitutes(face)) {
+            if (QFontDatabase::hasFamily(substitute)) {
+                family = substitute;
+                break;
+            }
+        }
+    }
+    known.insert(face, family);
+    return family;
 }

@@ -46,6 +46,7 @@ class MetafileRenderer {
     void Fill(const QPainterPath& path);
     void Stroke(const QPainterPath& path);
     void Draw(const QPainterPath& path, bool fill);
+    bool DrawPlainPolygon(const QVector<QPointF>& pts);
     QVector<QPointF> Points(const Reader& r, qint64 at, uint32_t count, bool small) const;
     // Poly records: bounds (16), count (4), points.
     void Poly(uint32_t type, const Reader& r);
