@@ -130,6 +130,39 @@ QGradient::Spread SpreadOf(uint32_t wrap) {
     }
 }
 
+// An arrowhead: its tip at the line's end, its base back along the line (the
+// cap's y axis points along the line), in pen widths.
+Cap Arrow(double width, double height, double inset, bool filled) {
+    QPainterPath path;
+    path.moveTo(0, 0);
+    path.lineTo(-width / 2, -height);
+    path.lineTo(0, -height + inset);
+    path.lineTo(width / 2, -height);
+    path.closeSubpath();
+    return Cap{path, filled};
+}
+
+// The anchors a pen may end in: arrows, and round, square and diamond dots.
+std::optional<Cap> AnchorCap(uint32_t cap) {
+    QPainterPath path;
+    switch (cap) {
+        case 0x11:  // square anchor
+            path.addRect(QRectF(-1, -1, 2, 2));
+            return Cap{path, true};
+        case 0x12:  // round anchor
+            path.addEllipse(QPointF(0, 0), 1, 1);
+            return Cap{path, true};
+        case 0x13:  // diamond anchor
+            path.addPolygon(QPolygonF({{0, -1.5}, {1.5, 0}, {0, 1.5}, {-1.5, 0}}));
+            path.closeSubpath();
+            return Cap{path, true};
+        case 0x14:  // arrow anchor
+            return Arrow(4, 4, 0, true);
+        default:
+            return std::nullopt;
+    }
+}
+
 // Cubic pieces through every point (a cardinal spline of the given tension).
 QPainterPath Curve(const QVector<QPointF>& pts, double tension, bool closed) {
     QPainterPath path;
@@ -293,16 +326,16 @@ std::optional<Brush> Renderer::ReadBrush(const Reader& r, qint64 at) const {
 // version, type, flags, unit, width, the optional fields the flags name, the brush.
 std::optional<Pen> Renderer::ReadPen(const Reader& r) const {
     const uint32_t flags = r.U32(8), unit = r.U32(12);
-    const double width = r.F32(16);
+    const double width = std::clamp<double>(r.F32(16), 0, 1e9);  // 0: one pixel
     QPen pen;
-    pen.setWidthF(width);
     pen.setCapStyle(Qt::FlatCap);
     pen.setJoinStyle(Qt::MiterJoin);
     qint64 at = 20;
     QTransform transform;
     if (flags & 0x1) transform = MatrixAt(r, at), at += 24;
-    if (flags & 0x2) pen.setCapStyle(CapOf(r.U32(at))), at += 4;
-    if (flags & 0x4) at += 4;  // end cap: one style for both ends
+    std::optional<Cap> startCap, endCap;
+    if (flags & 0x2) pen.setCapStyle(CapOf(r.U32(at))), startCap = AnchorCap(r.U32(at)), at += 4;
+    if (flags & 0x4) endCap = AnchorCap(r.U32(at)), at += 4;
     if (flags & 0x8) pen.setJoinStyle(JoinOf(r.U32(at))), at += 4;
     if (flags & 0x10) pen.setMiterLimit(r.F32(at)), at += 4;
     if (flags & 0x20) {
@@ -326,13 +359,27 @@ std::optional<Pen> Renderer::ReadPen(const Reader& r) const {
     }
     if (flags & 0x200) at += 4;
     if (flags & 0x400) at += 4 + qint64(r.U32(at)) * 4;
-    if (flags & 0x800) at += 4 + qint64(r.U32(at));
-    if (flags & 0x1000) at += 4 + qint64(r.U32(at));
+    if (flags & 0x800) startCap = ReadCap(r, at + 4), at += 4 + qint64(r.U32(at));
+    if (flags & 0x1000) endCap = ReadCap(r, at + 4), at += 4 + qint64(r.U32(at));
     const std::optional<Brush> brush = ReadBrush(r, at);
     if (!brush) return std::nullopt;
     pen.setBrush(brush->brush);
     (void)transform;  // pen transforms stretch the nib; the width alone is kept
-    return Pen{pen, *brush, unit != 2 && unit != 1};
+    return Pen{pen, *brush, width, unit != 2 && unit != 1, startCap, endCap};
+}
+
+// A custom cap (version, type, data): an adjustable arrow (width, height,
+// middle inset, filled), or one drawn by its own fill path or line path.
+std::optional<Cap> Renderer::ReadCap(const Reader& r, qint64 at) const {
+    const qint64 data = at + 8;
+    if (r.U32(at + 4) == 1)
+        return Arrow(r.F32(data), r.F32(data + 4), r.F32(data + 8), r.U32(data + 12) != 0);
+    const uint32_t flags = r.U32(data);
+    const qint64 paths = data + 48;  // after the flags, caps, join, limits and hot spots
+    if (!(flags & 0x3)) return std::nullopt;
+    const QPainterPath path = ReadPath(r, paths + 4);
+    if (path.isEmpty()) return std::nullopt;
+    return Cap{path, bool(flags & 0x1)};
 }
 
 // version, count, flags, points, then one type byte a point.
@@ -669,14 +716,44 @@ void Renderer::FillWith(const QPainterPath& path, const Brush& brush) {
     p_.fillPath(path, brush.brush);
 }
 
+// The width is taken to pixels of the picture, where any width fits a pen:
+// files scale their world by thousands (EMU) and their pens with it.
 void Renderer::StrokeWith(const QPainterPath& path, const Pen& pen) {
     Prepare();
+    const double scale = std::sqrt(std::abs((ToDevice() * out_).determinant()));
+    const double pixels = pen.worldWidth ? pen.width * scale : pen.width;
     QPen q = pen.pen;
-    if (!pen.worldWidth || q.widthF() <= 0) {
-        q.setCosmetic(true);
-        q.setWidthF(std::max(1.0, q.widthF()));
-    }
+    q.setCosmetic(true);
+    q.setWidthF(std::isfinite(pixels) ? std::clamp(pixels, 1.0, 1e4) : 1.0);
     p_.strokePath(path, q);
+    if (pen.startCap || pen.endCap) DrawCaps(path, pen, q.widthF() / std::max(scale, 1e-9));
+}
+
+// Caps at the ends of each open figure, turned along its first or last piece
+// and sized by the pen's width (in world units).
+void Renderer::DrawCaps(const QPainterPath& path, const Pen& pen, double width) {
+    QPen outline = pen.pen;
+    outline.setCosmetic(true);
+    outline.setWidthF(1);
+    outline.setStyle(Qt::SolidLine);
+    for (const QPolygonF& figure : path.toSubpathPolygons()) {
+        if (figure.size() < 2 || figure.first() == figure.last()) continue;
+        auto place = [&](const Cap& cap, QPointF end, QPointF before) {
+            const QPointF along = end - before;
+            const double length = std::hypot(along.x(), along.y());
+            if (length <= 0) return;
+            const QPointF y = along / length, x(-y.y(), y.x());
+            const QTransform t(x.x() * width, x.y() * width, y.x() * width, y.y() * width, end.x(),
+                               end.y());
+            const QPainterPath placed = t.map(cap.path);
+            if (cap.filled)
+                p_.fillPath(placed, pen.brush.brush);
+            else
+                p_.strokePath(placed, outline);
+        };
+        if (pen.startCap) place(*pen.startCap, figure[0], figure[1]);
+        if (pen.endCap) place(*pen.endCap, figure.last(), figure[figure.size() - 2]);
+    }
 }
 
 void Renderer::DrawingRecord(uint16_t type, uint16_t flags, const Reader& r) {

@@ -20,10 +20,18 @@ struct Brush {
     std::optional<QColor> back;  // hatches are drawn over their background colour
 };
 
+// A line's end drawn as a shape: in pen widths, its y axis along the line.
+struct Cap {
+    QPainterPath path;
+    bool filled = true;
+};
+
 struct Pen {
-    QPen pen;
+    QPen pen;  // all but the width
     Brush brush;
+    double width = 0;        // 0: one pixel
     bool worldWidth = true;  // false: the width is in pixels of the device
+    std::optional<Cap> startCap, endCap;
 };
 
 struct Font {
@@ -68,6 +76,7 @@ class Renderer {
     // Objects as they are stored.
     std::optional<Brush> ReadBrush(const Reader& r, qint64 at) const;
     std::optional<Pen> ReadPen(const Reader& r) const;
+    std::optional<Cap> ReadCap(const Reader& r, qint64 at) const;
     QPainterPath ReadPath(const Reader& r, qint64 at) const;
     QPainterPath ReadRegion(const Reader& r) const;
     QPainterPath RegionNode(const Reader& r, qint64& at, int depth) const;
@@ -86,6 +95,7 @@ class Renderer {
     void Prepare();
     void FillWith(const QPainterPath& path, const Brush& brush);
     void StrokeWith(const QPainterPath& path, const Pen& pen);
+    void DrawCaps(const QPainterPath& path, const Pen& pen, double width);
     void DrawImage(uint16_t flags, const Reader& r, bool points);
     void DrawString(uint16_t flags, const Reader& r);
     void DrawDriverString(uint16_t flags, const Reader& r);

@@ -22,12 +22,16 @@ QPen MetafileRenderer::MakePen() const {
     const double width = pen.cosmetic || pen.width <= 0
                              ? std::max(1.0, outScale_) / std::max(scale, 1e-9)
                              : pen.width;
-    if (width * scale < 1.5 && pen.dashes.isEmpty() && pen.style == Qt::SolidLine) {
+    const double deviceWidth = width * scale;
+    if (!std::isfinite(deviceWidth) || !std::isfinite(width)) {
+        q.setCosmetic(true);  // a mapping that collapses or explodes: one pixel
+        q.setWidthF(1);
+    } else if (deviceWidth < 1.5 && pen.dashes.isEmpty() && pen.style == Qt::SolidLine) {
         // Lines come in whole pixels, and a solid line of one pixel has no
         // visible joins or caps: the painter's one-pixel line drawing draws it
         // many times quicker than outlining it would.
         q.setCosmetic(true);
-        q.setWidthF(std::min(width * scale, 1.0));
+        q.setWidthF(std::min(deviceWidth, 1.0));
     } else {
         q.setWidthF(width);
     }

@@ -221,10 +221,11 @@ uint64_t frm_prev::WaitPanelTime() {
         const int64_t interval = CurrentProcess().IntervalMs;
         const uint64_t due = start + uint64_t(std::max<int64_t>(interval, 0)) * 1000;
         if (ClockMicros() + kLayOutAheadMicros >= due) {
-            DoEvents();
-            return Running ? due : ClockMicros();
+            DoEvents();  // what came in last, a pause included
+            if (!Paused && Running) return due;
+        } else {
+            WaitForEventsUntil(due - kLayOutAheadMicros);
         }
-        WaitForEventsUntil(due - kLayOutAheadMicros);
         if (closed_ || !Running) return ClockMicros();
         if (Paused) {
             while (Paused && Running && !closed_)

@@ -484,6 +484,17 @@ void EmfTest::plusObjectsTransformsAndClipping() {
     QCOMPARE(img.pixel(20, 60), kWhite);                // where it was before the move
     QVERIFY(Near(img.pixel(10, 10), qRgb(0, 0, 255)));  // inside the clip
     QCOMPARE(img.pixel(60, 10), kWhite);                // outside it
+
+    // A pen 4 wide ending in an arrow: the arrowhead is wider than the line.
+    const QByteArray pen = Words(
+        {int32_t(0xDBC01002), 0, 0x4, 0, F(4), 0x14, int32_t(0xDBC01002), 0, int32_t(0xFF008000)});
+    Emf arrow;
+    Plus(arrow, PlusHeader() + PlusRecord(0x4008, 0x0203, pen) +
+                    PlusRecord(0x400D, 0x0003, Words({2, F(10), F(50), F(60), F(50)})));
+    const QImage line = Render(arrow);
+    QVERIFY(Near(line.pixel(30, 50), qRgb(0, 128, 0)));  // the line
+    QVERIFY(Near(line.pixel(47, 55), qRgb(0, 128, 0)));  // a wing of the arrowhead
+    QCOMPARE(line.pixel(30, 55), kWhite);                // beside the line, no cap
 }
 
 // Metafiles made by two drawing programs, each beside its maker's own
