@@ -1,6 +1,8 @@
 #include "platform/Desktop.h"
 
 #include <QtGui/qguiapplication_platform.h>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -157,4 +159,8 @@ void WaitForDisplay() {
     xcb_connection_t* connection = XConnection();
     if (!connection) return;
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+void LowerThreadPriority() {
+    setpriority(PRIO_PROCESS, id_t(gettid()), 10);  // on Linux a nice value is per thread
 }

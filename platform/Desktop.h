@@ -41,3 +41,7 @@ void SetEmptyWindowName(QWidget* window);
 // carried it out, so that what was drawn is on the screen when this returns.
 // Delivers no events. Does nothing where there is no display server.
 void WaitForDisplay();
+
+// Lowers the calling thread's scheduling priority, so that background work
+// (decoding pictures ahead) gives way to drawing and to the display server.
+void LowerThreadPriority();

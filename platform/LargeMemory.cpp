@@ -54,3 +54,13 @@ QImage NewLargeImage(QSize size, QImage::Format format) {
     return QImage(block->data(), size.width(), size.height(), bytesPerLine, format, ReleaseBlock,
                   block);
 }
+
+void PrefaultMemory(void* data, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    const auto start = reinterpret_cast<uintptr_t>(data) / 4096 * 4096;
+    const size_t length = bytes + (reinterpret_cast<uintptr_t>(data) - start);
+    madvise(reinterpret_cast<void*>(start), length, MADV_POPULATE_WRITE);
+#else
+    (void)data, (void)bytes;
+#endif
+}

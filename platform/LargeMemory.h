@@ -29,3 +29,7 @@ class LargeBlock {
 // An image whose pixels live in a large block; the null image when there is no
 // memory for it. Small images come from the ordinary heap.
 QImage NewLargeImage(QSize size, QImage::Format format);
+
+// Takes in the pages of memory that is about to be written, in one call
+// instead of one fault a page. Does nothing where the system cannot.
+void PrefaultMemory(void* data, size_t bytes);

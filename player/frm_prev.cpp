@@ -5,7 +5,9 @@
 #include "model/PictureLayout.h"
 #include "platform/ColorValue.h"
 #include "platform/Desktop.h"
+#include "platform/LargeMemory.h"
 
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -80,6 +82,19 @@ frm_prev::frm_prev(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWi
     // As large as the screen the main window is on, which the run styles expect.
     QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
     if (screen) setGeometry(screen->geometry());
+    // Panel 1 is decoded while the window is made and shown.
+    StartDecoding();
+    PrepareBackingStore();
+}
+
+// The window's drawing memory, as large as the screen, is made and its pages
+// taken in one go before the first drawing, which would otherwise fault them
+// in one by one.
+void frm_prev::PrepareBackingStore() {
+    create();
+    backingStore()->resize(size());
+    if (auto* image = dynamic_cast<QImage*>(backingStore()->paintDevice()))
+        PrefaultMemory(image->bits(), size_t(image->sizeInBytes()));
 }
 
 frm_prev::~frm_prev() = default;
@@ -148,7 +163,6 @@ void frm_prev::Form_Activate() {
     setPalette(palette);
     Label->setPalette(palette);
     PlaceLabel();
-    StartDecoding();
 
     // Panel 1 is laid out before the window is first drawn, so that this first
     // drawing shows it: one frame instead of two.

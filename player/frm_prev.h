@@ -50,6 +50,7 @@ class frm_prev : public QDialog {
     void StartDecoding();
     QSize DisplaySize() const;
     void PlaceLabel();
+    void PrepareBackingStore();
 
     QLabel* Label = nullptr;
     ImageControl* Img = nullptr;
