@@ -18,6 +18,7 @@ namespace {
 constexpr int kAllocationLimitMb = 2048;
 constexpr qint64 kMaxFileSize = qint64(1) << 30;
 constexpr qint64 kKeptBufferSize = qint64(64) << 20;
+constexpr qint64 kSmallFileSize = qint64(1) << 20;
 constexpr qint64 kMaxDisplayPixels = qint64(4096) * 4096;
 
 QSize Transposed(QSize s) {
@@ -76,8 +77,17 @@ Picture LoadPicture(const QString& path, QSize displaySize) {
     if (path.isEmpty() || !QFileInfo(path).isFile()) return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return {};
-    // One read into a block that each thread keeps: fresh memory for every
-    // picture costs more here than the read itself.
+    // One read into memory that each thread keeps: fresh memory for every
+    // picture costs more here than the read itself. Large files go to huge
+    // pages, small ones to the ordinary heap.
+    if (file.size() < kSmallFileSize) {
+        thread_local QByteArray small;
+        small.resize(file.size());
+        const qint64 got = file.read(small.data(), small.size());
+        if (got < 0) return {};
+        small.resize(got);
+        return LoadPictureFromData(small, displaySize);
+    }
     thread_local std::unique_ptr<LargeBlock> block;
     if (!block || block->size() < size_t(file.size()))
         block = std::make_unique<LargeBlock>(size_t(file.size()));
