@@ -201,14 +201,33 @@ QRegion frm_prev::LayOutPanel() {
     }
     changed += Img->geometry();
     if (PanelIndex > 0) changed += PreIcon[PanelIndex]->geometry();
+    WarmUp(changed);
     return changed;
+}
+
+// After a long wait the picture and the window's drawing memory have left the
+// processor's caches; reading them in now makes the drawing when the panel is
+// due as quick as after a short one.
+void frm_prev::WarmUp(const QRegion& changed) {
+    const QImage& picture = decoder_->Get(PanelIndex).image;
+    TouchMemory(picture.constBits(), size_t(picture.sizeInBytes()));
+    if (auto* image = dynamic_cast<QImage*>(backingStore()->paintDevice())) {
+        const QRect area = changed.boundingRect().intersected(image->rect());
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            TouchMemory(image->constScanLine(y) + area.left() * 4, size_t(area.width()) * 4);
+    }
 }
 
 // Takes the window off the screen now: the windows beneath are drawn again
 // (from what they had drawn) before the closing work is done.
 void frm_prev::HideAtOnce() {
     hide();
-    WaitForDisplay();  // the window system has told the windows beneath to draw
+    // The owner's window, beneath, is put back from what it last drew right
+    // after the unmapping, without waiting for the window system to ask.
+    QWidget* below = parentWidget() ? parentWidget()->window() : nullptr;
+    if (below && below->isVisible() && below->backingStore() && below->windowHandle())
+        below->backingStore()->flush(QRegion(below->rect()), below->windowHandle());
+    WaitForDisplay();
     DoEvents();
     DoEvents();
     WaitForDisplay();

@@ -43,6 +43,7 @@ class frm_prev : public QDialog {
     void ShowPanelFull();
     void ShowPanelIcon();
     QRegion LayOutPanel();
+    void WarmUp(const QRegion& changed);
     bool WaitUntilExposed();
     void HideAtOnce();
     uint64_t WaitPanelTime();
