@@ -66,6 +66,7 @@ constexpr uint16_t kClosed = 0x2000;       // lines closed into a polygon
 constexpr int kMaxObjectBytes = 64 << 20;
 constexpr qint64 kMaxImagePixels = qint64(1) << 26;
 constexpr int kMaxRegionDepth = 64;
+constexpr double kTextScale = 16;  // text is laid out this much larger, then scaled down
 
 QColor Argb(uint32_t value) {
     return QColor::fromRgba(value);
@@ -283,12 +284,11 @@ std::optional<Brush> Renderer::ReadBrush(const Reader& r, qint64 at) const {
             if (flags & 0x2) brush.setTransform(MatrixAt(r, d + 8));
             return Brush{brush, {}};
         }
-        case 3: {  // path gradient, drawn as a radial one from the centre colour
-            const uint32_t count = r.U32(d + 16);
+        case 3: {  // path gradient: flags, wrap, centre colour, centre point, colours, ...
+            // drawn as a radial one from the centre colour to the first edge colour
             const QColor centre = Argb(r.U32(d + 8));
-            const QColor edge = count > 0 ? Argb(r.U32(d + 20)) : centre;
-            const QPointF c(r.F32(d + 12), r.F32(d + 16));
-            QRadialGradient g(c, 1);
+            const QColor edge = r.U32(d + 20) > 0 ? Argb(r.U32(d + 24)) : centre;
+            QRadialGradient g;
             g.setCoordinateMode(QGradient::ObjectMode);
             g.setCenter(0.5, 0.5), g.setFocalPoint(0.5, 0.5), g.setRadius(0.5);
             g.setColorAt(0, centre), g.setColorAt(1, edge);
@@ -331,8 +331,7 @@ std::optional<Pen> Renderer::ReadPen(const Reader& r) const {
     pen.setCapStyle(Qt::FlatCap);
     pen.setJoinStyle(Qt::MiterJoin);
     qint64 at = 20;
-    QTransform transform;
-    if (flags & 0x1) transform = MatrixAt(r, at), at += 24;
+    if (flags & 0x1) at += 24;  // a transform stretching the nib: the width alone is kept
     std::optional<Cap> startCap, endCap;
     if (flags & 0x2) pen.setCapStyle(CapOf(r.U32(at))), startCap = AnchorCap(r.U32(at)), at += 4;
     if (flags & 0x4) endCap = AnchorCap(r.U32(at)), at += 4;
@@ -364,7 +363,6 @@ std::optional<Pen> Renderer::ReadPen(const Reader& r) const {
     const std::optional<Brush> brush = ReadBrush(r, at);
     if (!brush) return std::nullopt;
     pen.setBrush(brush->brush);
-    (void)transform;  // pen transforms stretch the nib; the width alone is kept
     return Pen{pen, *brush, width, unit != 2 && unit != 1, startCap, endCap};
 }
 
@@ -903,6 +901,22 @@ void Renderer::DrawImage(uint16_t flags, const Reader& r, bool points) {
     p_.drawImage(QRectF(0, 0, src.width(), src.height()), image, src);
 }
 
+// Sets the painter up for text in font f: the em size taken to units of the
+// page, and the font made 16 times larger under a transform 16 times smaller,
+// so that fractional sizes keep their size. False for a size that draws nothing.
+bool Renderer::PrepareText(const Font& f, const Brush& brush, const QTransform& matrix) {
+    const double em = f.emSize * UnitToPixels(f.unit) / UnitToPixels(g_.pageUnit) / g_.pageScale;
+    if (!(em > 0) || em > 1e5) return false;
+    QFont font = f.font;
+    font.setPixelSize(std::max(1, qRound(em * kTextScale)));
+    Prepare();
+    p_.setTransform(QTransform::fromScale(1.0 / kTextScale, 1.0 / kTextScale) * matrix *
+                    ToDevice() * out_);
+    p_.setFont(font);
+    p_.setPen(QPen(brush.brush, 0));
+    return true;
+}
+
 // brush, format, length, layout rectangle, the text in UTF-16.
 void Renderer::DrawString(uint16_t flags, const Reader& r) {
     const auto fontIt = objects_.constFind(uint8_t(flags & 0xFF));
@@ -918,24 +932,16 @@ void Renderer::DrawString(uint16_t flags, const Reader& r) {
     const auto formatIt = objects_.constFind(uint8_t(r.U32(4)));
     if (formatIt != objects_.cend() && std::holds_alternative<StringFormat>(*formatIt))
         format = std::get<StringFormat>(*formatIt);
-    // The em size in units of the page: the font is set up in pixels of that.
-    const double em = f.emSize * UnitToPixels(f.unit) / UnitToPixels(g_.pageUnit) / g_.pageScale;
-    if (!(em > 0) || em > 1e5) return;
-    QFont font = f.font;
-    font.setPixelSize(std::max(1, qRound(em * 16)));
-    Prepare();
-    p_.setTransform(QTransform::fromScale(1.0 / 16, 1.0 / 16) * ToDevice() * out_);
-    p_.setFont(font);
-    p_.setPen(QPen(brush->brush, 0));
+    if (!PrepareText(f, *brush, QTransform())) return;
     const int horizontal = format.alignment == 1   ? Qt::AlignHCenter
                            : format.alignment == 2 ? Qt::AlignRight
                                                    : Qt::AlignLeft;
     const int vertical = format.lineAlignment == 1   ? Qt::AlignVCenter
                          : format.lineAlignment == 2 ? Qt::AlignBottom
                                                      : Qt::AlignTop;
-    const QRectF box(layout.x() * 16, layout.y() * 16, layout.width() * 16, layout.height() * 16);
+    const QRectF box(layout.topLeft() * kTextScale, layout.size() * kTextScale);
     if (layout.width() <= 0 || layout.height() <= 0)
-        p_.drawText(QPointF(box.x(), box.y() + QFontMetricsF(font).ascent()), text);
+        p_.drawText(QPointF(box.x(), box.y() + QFontMetricsF(p_.font()).ascent()), text);
     else
         p_.drawText(box, horizontal | vertical | Qt::TextWordWrap, text);
 }
@@ -947,27 +953,19 @@ void Renderer::DrawDriverString(uint16_t flags, const Reader& r) {
     if (fontIt == objects_.cend() || !std::holds_alternative<Font>(*fontIt) || !brush) return;
     const uint32_t options = r.U32(4), count = std::min<uint32_t>(r.U32(12), 1 << 16);
     if (!(options & 1)) return;  // glyph numbers of a font we may not have: not drawn
-    const Font& f = std::get<Font>(*fontIt);
-    const double em = f.emSize * UnitToPixels(f.unit) / UnitToPixels(g_.pageUnit) / g_.pageScale;
-    if (!(em > 0) || em > 1e5 || !r.Has(16, qint64(count) * 10)) return;
-    QFont font = f.font;
-    font.setPixelSize(std::max(1, qRound(em * 16)));
-    Prepare();
-    QTransform matrix;
-    if (r.U32(8)) matrix = MatrixAt(r, 16 + qint64(count) * 10);
-    p_.setTransform(QTransform::fromScale(1.0 / 16, 1.0 / 16) * matrix * ToDevice() * out_);
-    p_.setFont(font);
-    p_.setPen(QPen(brush->brush, 0));
+    if (!r.Has(16, qint64(count) * 10)) return;
+    const QTransform matrix = r.U32(8) ? MatrixAt(r, 16 + qint64(count) * 10) : QTransform();
+    if (!PrepareText(std::get<Font>(*fontIt), *brush, matrix)) return;
     const qint64 positions = 16 + qint64(count) * 2;
     if (options & 4) {  // one position: the glyphs advance as the font lays them out
         QString text;
         for (uint32_t i = 0; i < count; ++i) text += QChar(char16_t(r.U16(16 + i * 2)));
-        p_.drawText(QPointF(r.F32(positions) * 16, r.F32(positions + 4) * 16), text);
+        p_.drawText(QPointF(r.F32(positions), r.F32(positions + 4)) * kTextScale, text);
         return;
     }
     for (uint32_t i = 0; i < count; ++i) {
         const qint64 at = positions + qint64(i) * 8;
-        p_.drawText(QPointF(r.F32(at) * 16, r.F32(at + 4) * 16),
+        p_.drawText(QPointF(r.F32(at), r.F32(at + 4)) * kTextScale,
                     QString(QChar(char16_t(r.U16(16 + i * 2)))));
     }
 }

@@ -97,6 +97,7 @@ class Renderer {
     void StrokeWith(const QPainterPath& path, const Pen& pen);
     void DrawCaps(const QPainterPath& path, const Pen& pen, double width);
     void DrawImage(uint16_t flags, const Reader& r, bool points);
+    bool PrepareText(const Font& f, const Brush& brush, const QTransform& matrix);
     void DrawString(uint16_t flags, const Reader& r);
     void DrawDriverString(uint16_t flags, const Reader& r);
     void SetClip(const QPainterPath& devicePath, uint32_t mode);

@@ -485,6 +485,17 @@ void EmfTest::plusObjectsTransformsAndClipping() {
     QVERIFY(Near(img.pixel(10, 10), qRgb(0, 0, 255)));  // inside the clip
     QCOMPARE(img.pixel(60, 10), kWhite);                // outside it
 
+    // A path gradient from a red centre to a blue edge.
+    const QByteArray gradient = Words({int32_t(0xDBC01002), 3, 0, 0, int32_t(0xFFFF0000), F(50),
+                                       F(50), 1, int32_t(0xFF0000FF), 0});
+    Emf shaded;
+    Plus(shaded, PlusHeader() + PlusRecord(0x4008, 0x0101, gradient) +
+                     PlusRecord(0x400E, 0x0000, Words({1, F(10), F(10), F(80), F(80)})));
+    const QImage ball = Render(shaded);
+    QVERIFY(qRed(ball.pixel(50, 50)) > 200 && qBlue(ball.pixel(50, 50)) < 60);
+    QVERIFY(qBlue(ball.pixel(50, 13)) > 180 && qRed(ball.pixel(50, 13)) < 80);
+    QCOMPARE(ball.pixel(5, 5), kWhite);
+
     // A pen 4 wide ending in an arrow: the arrowhead is wider than the line.
     const QByteArray pen = Words(
         {int32_t(0xDBC01002), 0, 0x4, 0, F(4), 0x14, int32_t(0xDBC01002), 0, int32_t(0xFF008000)});
