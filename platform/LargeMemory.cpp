@@ -64,10 +64,3 @@ void PrefaultMemory(void* data, size_t bytes) {
     (void)data, (void)bytes;
 #endif
 }
-
-void TouchMemory(const void* data, size_t bytes) {
-    const auto* p = static_cast<const volatile unsigned char*>(data);
-    unsigned char sink = 0;
-    for (size_t i = 0; i < bytes; i += 64) sink ^= p[i];
-    (void)sink;
-}

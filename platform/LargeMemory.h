@@ -33,7 +33,3 @@ QImage NewLargeImage(QSize size, QImage::Format format);
 // Takes in the pages of memory that is about to be written, in one call
 // instead of one fault a page. Does nothing where the system cannot.
 void PrefaultMemory(void* data, size_t bytes);
-
-// Reads memory through, a cache line at a time, so that it is in the
-// processor's caches when it is next used.
-void TouchMemory(const void* data, size_t bytes);

@@ -7,6 +7,10 @@ PanelDecoder::PanelDecoder(std::array<Request, 4> requests) {
     worker_ = std::thread([this, requests = std::move(requests)] {
         LowerThreadPriority();
         for (int i = 0; i < 4; ++i) {
+            if (i == 1) {
+                std::unique_lock lock(mutex_);
+                restAllowed_.wait(lock, [this] { return decodeTheRest_ || cancelled_; });
+            }
             promises_[i].set_value(
                 cancelled_ ? Picture{} : LoadPicture(requests[i].path, requests[i].displaySize));
         }
@@ -14,11 +18,24 @@ PanelDecoder::PanelDecoder(std::array<Request, 4> requests) {
 }
 
 PanelDecoder::~PanelDecoder() {
-    cancelled_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        cancelled_ = true;
+    }
+    restAllowed_.notify_one();
     worker_.join();
 }
 
+void PanelDecoder::DecodeTheRest() {
+    {
+        std::lock_guard lock(mutex_);
+        decodeTheRest_ = true;
+    }
+    restAllowed_.notify_one();
+}
+
 const Picture& PanelDecoder::Get(int index) {
+    if (index > 0) DecodeTheRest();
     return futures_[index].get();
 }
 

@@ -1,12 +1,16 @@
 // Decodes the four panels of a run one after another on a worker thread, each
 // at the size it will be shown, so that the next panel is ready when it is due.
+// Panel 1 is decoded at once; the others wait until panel 1 is on the screen,
+// so that bringing it there has the processor to itself.
 #pragma once
 
 #include "pictures/PictureLoader.h"
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
 
 class PanelDecoder {
@@ -22,12 +26,18 @@ class PanelDecoder {
     PanelDecoder& operator=(const PanelDecoder&) = delete;
 
     // The picture of panel index, waiting for it only if it is not decoded yet.
+    // Asking for panel 2, 3 or 4 lets the rest be decoded too.
     const Picture& Get(int index);
     bool Ready(int index) const;
+    // Lets panels 2 to 4 be decoded.
+    void DecodeTheRest();
 
   private:
     std::array<std::promise<Picture>, 4> promises_;
     std::array<std::shared_future<Picture>, 4> futures_;
     std::atomic<bool> cancelled_{false};
+    std::mutex mutex_;
+    std::condition_variable restAllowed_;
+    bool decodeTheRest_ = false;
     std::thread worker_;
 };

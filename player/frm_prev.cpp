@@ -13,6 +13,8 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -20,8 +22,9 @@
 namespace {
 
 constexpr int kEnter = 13, kSpace = 32, kEscape = 27;
-// How long before a panel is due it is laid out.
-constexpr uint64_t kLayOutAheadMicros = 1000;
+// How long before a panel is due it is laid out and drawn: more than a
+// screen-sized drawing takes.
+constexpr uint64_t kLayOutAheadMicros = 8000;
 // How long panel 1 waits for the window system to show the window.
 constexpr uint64_t kExposeLimitMicros = 2'000'000;
 
@@ -61,18 +64,21 @@ void SetTopMost(QWidget* window, bool topMost) {
 
 frm_prev::frm_prev(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("frm_prev"));
-    setAutoFillBackground(true);
+    // The background is drawn by paintEvent, so that drawing ahead can skip it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     Label = new QLabel(this);
     Label->setObjectName(QStringLiteral("Label"));
     Label->setAutoFillBackground(true);
     Img = new ImageControl(this);
     Img->setObjectName(QStringLiteral("Img"));
     Img->hide();
+    Img->installEventFilter(this);
     for (int i = 0; i < 4; ++i) {
         PreIcon[i] = new ImageControl(this);
         PreIcon[i]->setObjectName(QStringLiteral("PreIcon"));
         PreIcon[i]->SetBorder(false);
         PreIcon[i]->hide();
+        PreIcon[i]->installEventFilter(this);
     }
     Label->raise();  // the status line stays readable over a full-screen panel
     wake_ = new QTimer(this);
@@ -92,6 +98,7 @@ frm_prev::frm_prev(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWi
 // in one by one.
 void frm_prev::PrepareBackingStore() {
     create();
+    windowHandle()->installEventFilter(this);
     backingStore()->resize(size());
     if (auto* image = dynamic_cast<QImage*>(backingStore()->paintDevice()))
         PrefaultMemory(image->bits(), size_t(image->sizeInBytes()));
@@ -169,14 +176,18 @@ void frm_prev::Form_Activate() {
     QRegion changed = LayOutPanel();
     const bool drawnAlready = windowHandle() && windowHandle()->isExposed();
     if (!WaitUntilExposed()) return;
-    uint64_t due = ClockMicros();  // when the next panel is to be on the screen
+    uint64_t due = 0;  // when the next panel is to be on the screen
     for (;;) {
-        if (PanelIndex > 0 || drawnAlready) {
+        // The panel's time starts when it is on the screen, not before.
+        uint64_t shown = firstShownAt_;
+        if (PanelIndex > 0 || drawnAlready || !shown) {
             SleepUntil(due);
-            repaint(changed);
+            ShowDrawnAhead(changed);
+            WaitForDisplay();
+            shown = ClockMicros();
         }
-        WaitForDisplay();  // the panel's time starts when it is on the screen, not before
-        due = WaitPanelTime();
+        decoder_->DecodeTheRest();
+        due = WaitPanelTime(shown);
         if (closed_) return;
         ++PanelIndex;
         if (PanelIndex > 3 || !Running) break;
@@ -201,21 +212,66 @@ QRegion frm_prev::LayOutPanel() {
     }
     changed += Img->geometry();
     if (PanelIndex > 0) changed += PreIcon[PanelIndex]->geometry();
-    WarmUp(changed);
+    DrawAhead(changed);
     return changed;
 }
 
-// After a long wait the picture and the window's drawing memory have left the
-// processor's caches; reading them in now makes the drawing when the panel is
-// due as quick as after a short one.
-void frm_prev::WarmUp(const QRegion& changed) {
-    const QImage& picture = decoder_->Get(PanelIndex).image;
-    TouchMemory(picture.constBits(), size_t(picture.sizeInBytes()));
-    if (auto* image = dynamic_cast<QImage*>(backingStore()->paintDevice())) {
-        const QRect area = changed.boundingRect().intersected(image->rect());
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            TouchMemory(image->constScanLine(y) + area.left() * 4, size_t(area.width()) * 4);
-    }
+// Draws the panel into the window's drawing memory now, while the screen
+// still shows the previous one: when the panel is due, only the copy to the
+// screen is left. A see-through window's memory is cleared at each drawing,
+// so it is drawn when due instead.
+void frm_prev::DrawAhead(const QRegion& changed) {
+    drawnAhead_ = QRegion();
+    QBackingStore* store = backingStore();
+    const QWindow* window = windowHandle();
+    if (!store || !window || !window->isExposed() || window->format().hasAlpha()) return;
+    store->beginPaint(changed);
+    render(store->paintDevice(), changed.boundingRect().topLeft(), changed,
+           DrawWindowBackground | DrawChildren);
+    store->endPaint();
+    drawnAhead_ = changed;
+}
+
+// Puts the panel on the screen through the usual repaint, whose drawing of
+// what was drawn ahead is skipped.
+void frm_prev::ShowDrawnAhead(const QRegion& changed) {
+    showingDrawnAhead_ = true;
+    repaint(changed);
+    showingDrawnAhead_ = false;
+    drawnAhead_ = QRegion();
+}
+
+// True for a paint event, during ShowDrawnAhead, of what is drawn already.
+bool frm_prev::DrawnAlready(const QWidget* widget, const QPaintEvent* event) const {
+    if (!showingDrawnAhead_) return false;
+    return (event->region().translated(widget->mapTo(this, QPoint())) - drawnAhead_).isEmpty();
+}
+
+void frm_prev::paintEvent(QPaintEvent* event) {
+    if (DrawnAlready(this, event)) return;
+    QPainter painter(this);
+    for (const QRect& rect : event->region()) painter.fillRect(rect, palette().window());
+}
+
+bool frm_prev::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose) return ShowFirstFrame(event);
+    if (event->type() == QEvent::Paint && watched->isWidgetType() &&
+        DrawnAlready(static_cast<QWidget*>(watched), static_cast<QPaintEvent*>(event)))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+// Panel 1 is drawn when the window is first exposed; its time starts as soon
+// as that drawing is on the screen, before whatever other events came with it.
+// The exposures that came with the mapping are then out of date: the whole
+// window was drawn after them, so they are not drawn again.
+bool frm_prev::ShowFirstFrame(QEvent* expose) {
+    if (!Running || PanelIndex != 0 || !windowHandle()->isExposed()) return false;
+    if (firstShownAt_) return waitingForExposure_;
+    static_cast<QObject*>(windowHandle())->event(expose);  // the window's own handling: the drawing
+    WaitForDisplay();
+    firstShownAt_ = ClockMicros();
+    return true;
 }
 
 // Takes the window off the screen now: the windows beneath are drawn again
@@ -237,8 +293,10 @@ void frm_prev::HideAtOnce() {
 // shows it, drawing would go nowhere while panel 1's time ran.
 bool frm_prev::WaitUntilExposed() {
     const uint64_t limit = ClockMicros() + kExposeLimitMicros;
+    waitingForExposure_ = true;
     while (!closed_ && windowHandle() && !windowHandle()->isExposed() && ClockMicros() < limit)
         WaitForEventsUntil(limit);
+    waitingForExposure_ = false;
     wake_->stop();  // set for the limit, which is later than panel 1's deadline
     return !closed_;
 }
@@ -247,8 +305,7 @@ bool frm_prev::WaitUntilExposed() {
 // while the window goes on handling events, and returns shortly before the
 // time is up with the moment it is up; the next panel is laid out meanwhile.
 // A pause restarts the whole time; a stop ends it at once.
-uint64_t frm_prev::WaitPanelTime() {
-    uint64_t start = ClockMicros();
+uint64_t frm_prev::WaitPanelTime(uint64_t start) {
     emit PanelShown(PanelIndex);
     for (;;) {
         const int64_t interval = CurrentProcess().IntervalMs;

@@ -6,6 +6,7 @@
 #include "player/PanelDecoder.h"
 
 #include <QDialog>
+#include <QRegion>
 #include <array>
 #include <memory>
 
@@ -34,6 +35,8 @@ class frm_prev : public QDialog {
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void Form_Activate();
@@ -43,10 +46,13 @@ class frm_prev : public QDialog {
     void ShowPanelFull();
     void ShowPanelIcon();
     QRegion LayOutPanel();
-    void WarmUp(const QRegion& changed);
+    void DrawAhead(const QRegion& changed);
+    void ShowDrawnAhead(const QRegion& changed);
+    bool DrawnAlready(const QWidget* widget, const QPaintEvent* event) const;
     bool WaitUntilExposed();
     void HideAtOnce();
-    uint64_t WaitPanelTime();
+    uint64_t WaitPanelTime(uint64_t start);
+    bool ShowFirstFrame(QEvent* expose);
     void WaitForEventsUntil(uint64_t deadlineMicros);
     void StartDecoding();
     QSize DisplaySize() const;
@@ -59,6 +65,10 @@ class frm_prev : public QDialog {
     QTimer* wake_ = nullptr;
     std::unique_ptr<PanelDecoder> decoder_;
     bool closed_ = false;
+    QRegion drawnAhead_;  // what is in the drawing memory but not yet on the screen
+    bool showingDrawnAhead_ = false;
+    bool waitingForExposure_ = false;
+    uint64_t firstShownAt_ = 0;  // when panel 1 reached the screen, if it was drawn on exposure
 };
 
 // Sets the pointer's display counter so that the pointer is shown (past 0) or

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -99,6 +100,8 @@ class PlayerTest : public QObject {
     void extremeFixedSizesPlay_data();
     void extremeFixedSizesPlay();
     void iconizeShowsThumbnailsOfShownPanels();
+    void screenShowsWhatTheWindowDraws_data();
+    void screenShowsWhatTheWindowDraws();
     void fullScreenStretchesOverClientArea();
     void fittedLayoutAndMissingPanel();
     void reactivationStartsNoSecondRun();
@@ -257,6 +260,34 @@ void PlayerTest::iconizeShowsThumbnailsOfShownPanels() {
     QCOMPARE(visibleIcons[0], (QList<QRect>{none, none, none, none}));
     QCOMPARE(visibleIcons[3], (QList<QRect>{none, QRect(9, 10, 50, 50), QRect(69, 10, 50, 50),
                                             QRect(129, 10, 50, 50)}));
+}
+
+// Each panel after the first is drawn ahead and put on the screen when due:
+// what reaches the screen is exactly what the window draws afresh.
+void PlayerTest::screenShowsWhatTheWindowDraws_data() {
+    QTest::addColumn<int>("runStyle");
+    QTest::addColumn<int>("fitMode");
+    QTest::newRow("fitted, natural size") << 0 << 0;
+    QTest::newRow("full screen") << 1 << 0;
+    QTest::newRow("iconized, fixed size") << 2 << 1;
+}
+
+void PlayerTest::screenShowsWhatTheWindowDraws() {
+    QFETCH(int, runStyle);
+    QFETCH(int, fitMode);
+    AppFixture app;
+    UseSamples(runStyle, 100, fitMode);
+    AssignFixed(CurrentProcess().PanelPath[2], app.dir->filePath("gone.jpg"));  // a blank panel
+    int compared = 0;
+    RunScript run({});
+    run.onPanel = [&](frm_prev& p, int index) {
+        const QImage screen = p.screen()->grabWindow(p.winId()).toImage();
+        const QImage fresh = p.grab().toImage().convertToFormat(screen.format());
+        QVERIFY2(screen == fresh, qPrintable(QStringLiteral("panel %1").arg(index + 1)));
+        ++compared;
+    };
+    run.Play(*app.window);
+    QCOMPARE(compared, 4);
 }
 
 void PlayerTest::fullScreenStretchesOverClientArea() {
