@@ -18,6 +18,7 @@
 #include "player/frm_prev.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -294,8 +295,12 @@ void Store(const QString& dir) {
 // every change with the patch's first pixel and a hash of it, until its input closes.
 int SampleChild(int x, int y) {
     // Ahead of the player and the X server where the system allows it, so that
-    // a change is seen when it happens, not when the sampler next gets a core.
-    setpriority(PRIO_PROCESS, 0, -10);
+    // a change is seen when it happens, not when the sampler next gets a core:
+    // real-time scheduling if permitted (it sleeps between samples, so it takes
+    // little), else the highest ordinary priority it may take.
+    sched_param realTime{};
+    realTime.sched_priority = 10;
+    if (sched_setscheduler(0, SCHED_FIFO, &realTime) != 0) setpriority(PRIO_PROCESS, 0, -10);
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) return 1;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
