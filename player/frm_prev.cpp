@@ -242,13 +242,13 @@ void frm_prev::ShowDrawnAhead(const QRegion& changed) {
 }
 
 // True for a paint event, during ShowDrawnAhead, of what is drawn already.
-bool frm_prev::DrawnAlready(const QWidget* widget, const QPaintEvent* event) const {
+bool frm_prev::AlreadyDrawnAhead(const QWidget* widget, const QPaintEvent* event) const {
     if (!showingDrawnAhead_) return false;
     return (event->region().translated(widget->mapTo(this, QPoint())) - drawnAhead_).isEmpty();
 }
 
 void frm_prev::paintEvent(QPaintEvent* event) {
-    if (DrawnAlready(this, event)) return;
+    if (AlreadyDrawnAhead(this, event)) return;
     QPainter painter(this);
     for (const QRect& rect : event->region()) painter.fillRect(rect, palette().window());
 }
@@ -256,7 +256,7 @@ void frm_prev::paintEvent(QPaintEvent* event) {
 bool frm_prev::eventFilter(QObject* watched, QEvent* event) {
     if (watched == windowHandle() && event->type() == QEvent::Expose) return ShowFirstFrame(event);
     if (event->type() == QEvent::Paint && watched->isWidgetType() &&
-        DrawnAlready(static_cast<QWidget*>(watched), static_cast<QPaintEvent*>(event)))
+        AlreadyDrawnAhead(static_cast<QWidget*>(watched), static_cast<QPaintEvent*>(event)))
         return true;
     return QDialog::eventFilter(watched, event);
 }

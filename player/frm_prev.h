@@ -48,7 +48,7 @@ class frm_prev : public QDialog {
     QRegion LayOutPanel();
     void DrawAhead(const QRegion& changed);
     void ShowDrawnAhead(const QRegion& changed);
-    bool DrawnAlready(const QWidget* widget, const QPaintEvent* event) const;
+    bool AlreadyDrawnAhead(const QWidget* widget, const QPaintEvent* event) const;
     bool WaitUntilExposed();
     void HideAtOnce();
     uint64_t WaitPanelTime(uint64_t start);
