@@ -1,15 +1,73 @@
 #include "dialogs/ListBox.h"
 
+#include <QAbstractListModel>
 #include <QKeyEvent>
 
+// The rows as the view asks for them: text only, never editable.
+class ListBox::RowModel : public QAbstractListModel {
+  public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void Set(TextRows rows) {
+        beginResetModel();
+        rows_ = std::move(rows);
+        endResetModel();
+    }
+    const TextRows& Get() const { return rows_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(rows_.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
+        return rows_.at(index.row()).toString();
+    }
+
+  private:
+    TextRows rows_;
+};
+
+ListBox::ListBox(QWidget* parent) : QListView(parent), rows_(new RowModel(this)) {
+    setModel(rows_);
+    setUniformItemSizes(true);  // keeps tens of thousands of rows quick
+    setSelectionMode(SingleSelection);
+    connect(this, &QAbstractItemView::doubleClicked, this, &ListBox::rowChosen);
+}
+
+void ListBox::SetRows(TextRows rows) {
+    rows_->Set(std::move(rows));
+}
+
+QStringList ListBox::Rows() const {
+    return rows_->Get().ToList();
+}
+
+int ListBox::count() const {
+    return rows_->rowCount();
+}
+
+int ListBox::currentRow() const {
+    return currentIndex().row();
+}
+
+void ListBox::setCurrentRow(int row) {
+    selectionModel()->setCurrentIndex(rows_->index(row), QItemSelectionModel::ClearAndSelect);
+}
+
+std::optional<QString> ListBox::SelectedText() const {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid() || !selectionModel()->isSelected(current)) return std::nullopt;
+    return rows_->Get().at(current.row()).toString();
+}
+
 bool ListBox::NothingSelected() const {
-    return selectedItems().isEmpty();
+    return !selectionModel()->hasSelection();
 }
 
 // Qt makes the first row current on focus; with nothing selected, no row
 // should look current.
 void ListBox::focusInEvent(QFocusEvent* event) {
-    QListWidget::focusInEvent(event);
+    QListView::focusInEvent(event);
     if (NothingSelected()) selectionModel()->clearCurrentIndex();
 }
 
@@ -21,5 +79,5 @@ void ListBox::keyPressEvent(QKeyEvent* event) {
         setCurrentRow(key == Qt::Key_End ? count() - 1 : 0);
         return;
     }
-    QListWidget::keyPressEvent(event);
+    QListView::keyPressEvent(event);
 }

@@ -6,14 +6,12 @@
 #include "platform/PlatformUi.h"
 
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 
 frm_open::frm_open(ProcessView& view)
     : DialogBase(view.Owner(), "frm_open", 3825, 1800), view_(view), store_(view.Store()) {
     Place<QLabel>(this, "Label1", Twips(120, 120, 1095, 255), QStringLiteral("プロセス一覧"));
     List = Place<ListBox>(this, "List", Twips(120, 360, 2535, 1320));
-    List->setUniformItemSizes(true);  // keeps tens of thousands of names quick
     btnOPEN = Button(this, "btnOPEN", QStringLiteral("開く"), Twips(2760, 360, 975, 375));
     btnDEL = Button(this, "btnDEL", QStringLiteral("削除"), Twips(2760, 840, 975, 375));
     btnCLOSE = Button(this, "btnCLOSE", QStringLiteral("閉じる"), Twips(2760, 1320, 975, 375));
@@ -21,7 +19,7 @@ frm_open::frm_open(ProcessView& view)
     connect(btnOPEN, &QPushButton::clicked, this, &frm_open::btnOPEN_Click);
     connect(btnDEL, &QPushButton::clicked, this, &frm_open::btnDEL_Click);
     connect(btnCLOSE, &QPushButton::clicked, this, &QDialog::reject);
-    connect(List, &QListWidget::itemDoubleClicked, this, &frm_open::btnOPEN_Click);
+    connect(List, &ListBox::rowChosen, this, &frm_open::btnOPEN_Click);
     setTabOrder(List, btnOPEN);
     setTabOrder(btnOPEN, btnDEL);
     setTabOrder(btnDEL, btnCLOSE);
@@ -35,10 +33,11 @@ bool frm_open::FillProcessList() {
     btnDEL->setEnabled(exists);
     if (!exists) return false;
     QString error;
-    const std::optional<QStringList> names = store_.ReadNames(&error);
+    std::optional<TextRows> names = store_.ReadNames(&error);
     if (!names) return false;
-    List->addItems(*names);
-    return !names->isEmpty();
+    const bool any = !names->isEmpty();
+    List->SetRows(std::move(*names));
+    return any;
 }
 
 bool frm_open::FindProcessByName(const QString& name, ProcessRecord& destination, QString* error) {
@@ -49,10 +48,10 @@ bool frm_open::FindProcessByName(const QString& name, ProcessRecord& destination
 }
 
 void frm_open::btnOPEN_Click() {
-    const QListWidgetItem* item = List->currentItem();
-    if (!item || !item->isSelected()) return;
+    const std::optional<QString> name = List->SelectedText();
+    if (!name) return;
     QString error;
-    if (FindProcessByName(item->text(), CurrentProcess(), &error))
+    if (FindProcessByName(*name, CurrentProcess(), &error))
         view_.ApplyProcess(CurrentProcess());
     else
         Ui().ShowError(this, QStringLiteral("プロセスを開けません") +
@@ -61,9 +60,9 @@ void frm_open::btnOPEN_Click() {
 }
 
 void frm_open::btnDEL_Click() {
-    const QListWidgetItem* item = List->currentItem();
-    if (!item || !item->isSelected()) return;
-    const QString name = item->text();
+    const std::optional<QString> selected = List->SelectedText();
+    if (!selected) return;
+    const QString name = *selected;
     if (!Ui().AskYesNo(this, name + QStringLiteral("\r削除しますか？"))) return;
     const StoreResult result = store_.DeleteProcess(name);
     if (!result) {

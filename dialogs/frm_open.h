@@ -6,7 +6,7 @@
 
 class ProcessView;
 class ProcessStore;
-class QListWidget;
+class ListBox;
 class QPushButton;
 
 class frm_open : public DialogBase {
@@ -22,7 +22,7 @@ class frm_open : public DialogBase {
 
     ProcessView& view_;
     const ProcessStore& store_;
-    QListWidget* List = nullptr;
+    ListBox* List = nullptr;
     QPushButton* btnOPEN = nullptr;
     QPushButton* btnDEL = nullptr;
     QPushButton* btnCLOSE = nullptr;

@@ -6,7 +6,6 @@
 #include "dialogs/ListBox.h"
 
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
 
 frm_prono::frm_prono(ProcessView& view)
@@ -26,18 +25,19 @@ frm_prono::frm_prono(ProcessView& view)
 }
 
 void frm_prono::FillList() {
-    for (const auto& path : CurrentProcess().PanelPath) List->addItem(TrimFixed(path));
+    QStringList paths;
+    for (const auto& path : CurrentProcess().PanelPath) paths << TrimFixed(path);
+    List->SetRows(TextRows(paths));
 }
 
 void frm_prono::btnUpDown_Click(int index) {
     const int a = List->currentRow();
-    if (a < 0 || !List->currentItem()->isSelected()) return;
+    if (a < 0 || !List->SelectedText()) return;
     auto& paths = CurrentProcess().PanelPath;
     int b = a;
     if (index == 0 && a > 0) b = a - 1;
     if (index == 1 && a < List->count() - 1) b = a + 1;
     std::swap(paths[a], paths[b]);
-    List->clear();
     FillList();
     List->setCurrentRow(b);
 }

@@ -6,7 +6,7 @@
 #include <array>
 
 class ProcessView;
-class QListWidget;
+class ListBox;
 class QPushButton;
 
 class frm_prono : public DialogBase {
@@ -23,7 +23,7 @@ class frm_prono : public DialogBase {
     void btnUpDown_Click(int index);
     void btnOK_Click();
 
-    QListWidget* List = nullptr;
+    ListBox* List = nullptr;
     std::array<QPushButton*, 2> btnUpDown{};
     QPushButton* btnOK = nullptr;
 };

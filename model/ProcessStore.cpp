@@ -259,6 +259,16 @@ QString NameOfRecord(QByteArrayView record) {
     DecodeField(name, record.first(kNameLength));
     return TrimFixed(name);
 }
+
+// Appends a record's name bytes up to their first NUL, and a NUL after them.
+// A NUL byte is never half of a two-byte character, so names laid end to end
+// this way decode in one pass exactly as each would alone.
+void AppendNameBytes(QByteArray& joined, QByteArrayView record) {
+    const QByteArrayView field = record.first(kNameLength);
+    const qsizetype nul = field.indexOf('\0');
+    joined.append(nul < 0 ? field : field.first(nul));
+    joined.append('\0');
+}
 }  // namespace
 
 QString StoreFile::NameAt(int32_t index) const {
@@ -332,7 +342,7 @@ std::optional<StoreFile> ProcessStore::Read(QString* error) const {
     return StoreFile(std::move(bytes), size);
 }
 
-std::optional<QStringList> ProcessStore::ReadNames(QString* error) const {
+std::optional<TextRows> ProcessStore::ReadNames(QString* error) const {
     constexpr qint64 kSlice = 256;  // records per read: small enough to stay in the cache
     error->clear();
     Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDONLY, 0));
@@ -349,8 +359,8 @@ std::optional<QStringList> ProcessStore::ReadNames(QString* error) const {
         header.size() < kHeaderSize || !file.MagicOk()
             ? 0
             : std::clamp<qint64>(std::min<qint64>(file.Count(), whole), 0, kMaxRecords);
-    QStringList names;
-    names.reserve(count);
+    QByteArray joined;
+    joined.reserve(count * (kNameLength + 1));
     QByteArray slice(kSlice * kRecordSize, Qt::Uninitialized);
     for (qint64 first = 0; first < count; first += kSlice) {
         const qint64 wanted = std::min(kSlice, count - first) * kRecordSize;
@@ -358,10 +368,10 @@ std::optional<QStringList> ProcessStore::ReadNames(QString* error) const {
         if (!ReadAt(fd.get(), slice.data(), wanted, kHeaderSize + first * kRecordSize, &got))
             return failed();
         for (qint64 at = 0; at + kRecordSize <= got; at += kRecordSize)
-            names << NameOfRecord(QByteArrayView(slice).sliced(at, kRecordSize));
+            AppendNameBytes(joined, QByteArrayView(slice).sliced(at, kRecordSize));
         if (got < wanted) break;  // the file became shorter meanwhile
     }
-    return names;
+    return TextRows::FromNulEnded(cp932::Decode(joined));
 }
 
 StoreResult ProcessStore::CreateWith(const QByteArray& record) const {

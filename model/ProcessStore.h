@@ -3,6 +3,7 @@
 #pragma once
 
 #include "model/ProcessRecord.h"
+#include "model/TextRows.h"
 
 #include <QByteArray>
 #include <QString>
@@ -65,8 +66,9 @@ class ProcessStore {
     // cannot be read (error says why).
     std::optional<StoreFile> Read(QString* error) const;
     // The names of the records a reader sees, in order: read a slice at a time
-    // into one small buffer, since a list needs nothing else of them.
-    std::optional<QStringList> ReadNames(QString* error) const;
+    // into one small buffer, since a list needs nothing else of them, and
+    // decoded together.
+    std::optional<TextRows> ReadNames(QString* error) const;
 
     // Appends the record, or after confirmOverwrite() says yes, writes it over
     // the stored record of the same name. Declining still succeeds. Every change

@@ -1,6 +1,7 @@
 // New, Edit process, the process editor and the order dialog.
 #include "app/frm_main.h"
 #include "dialogs/ImageControl.h"
+#include "dialogs/ListBox.h"
 #include "dialogs/frm_process.h"
 #include "dialogs/frm_prono.h"
 #include "tests/support/ScriptedUi.h"
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -339,14 +339,14 @@ void EditorTest::orderMovesPanelsDown() {
     CurrentProcess() = SampleProcess();
     const QStringList old = StoredPaths();
     frm_prono order(*app.window);
-    auto* list = order.findChild<QListWidget*>("List");
-    QCOMPARE(ListItems(list), old);
-    QVERIFY(list->selectedItems().isEmpty());
+    auto* list = order.findChild<ListBox*>("List");
+    QCOMPARE(list->Rows(), old);
+    QVERIFY(list->NothingSelected());
     const auto buttons = order.findChildren<QPushButton*>("btnUpDown");
     list->setCurrentRow(0);
     for (int i = 0; i < 3; ++i) buttons[1]->click();
     QCOMPARE(StoredPaths(), (QStringList{old[1], old[2], old[3], old[0]}));
-    QCOMPARE(ListItems(list), StoredPaths());
+    QCOMPARE(list->Rows(), StoredPaths());
     QCOMPARE(list->currentRow(), 3);
     buttons[1]->click();  // already last: nothing moves, selection stays
     QCOMPARE(list->currentRow(), 3);
@@ -363,7 +363,7 @@ void EditorTest::orderButtonsAndCloseBox() {
     {
         frm_prono order(*app.window);
         order.show();
-        auto* list = order.findChild<QListWidget*>("List");
+        auto* list = order.findChild<ListBox*>("List");
         const auto buttons = order.findChildren<QPushButton*>("btnUpDown");
         buttons[0]->click();  // nothing selected
         QCOMPARE(StoredPaths(), old);
@@ -385,7 +385,7 @@ void EditorTest::orderButtonsAndCloseBox() {
 void EditorTest::orderEscapeDoesNothing() {
     AppFixture app;
     frm_prono order(*app.window);
-    QCOMPARE(order.findChild<QListWidget*>("List")->count(), 0);  // no process, no list
+    QCOMPARE(order.findChild<ListBox*>("List")->count(), 0);  // no process, no list
     order.show();
     QTest::keyClick(&order, Qt::Key_Escape);
     QVERIFY(order.isVisible());

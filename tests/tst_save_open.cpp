@@ -3,12 +3,13 @@
 #include "app/StoreLocation.h"
 #include "app/frm_main.h"
 #include "dialogs/ImageControl.h"
+#include "dialogs/ListBox.h"
 #include "dialogs/frm_open.h"
 #include "model/ProcessStore.h"
 #include "tests/support/ScriptedUi.h"
 
 #include <QFile>
-#include <QListWidget>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -196,8 +197,7 @@ void SaveOpenTest::listShowsNamesInFileOrder() {
     AppFixture app;
     Store(app, {"zeta", "alpha", "  mid  "});
     frm_open list(*app.window);
-    QCOMPARE(ListItems(list.findChild<QListWidget*>("List")),
-             (QStringList{"zeta", "alpha", "mid"}));
+    QCOMPARE(list.findChild<ListBox*>("List")->Rows(), (QStringList{"zeta", "alpha", "mid"}));
     QVERIFY(list.findChild<QPushButton*>("btnOPEN")->isEnabled());
     QVERIFY(list.findChild<QPushButton*>("btnOPEN")->isDefault());
 }
@@ -213,7 +213,7 @@ void SaveOpenTest::openByEnterReplacesWholeProcess() {
     ProcessStore(app.storePath()).SaveProcess(stored, [] { return true; });
     CurrentProcess() = SampleProcess(QStringLiteral("current"));
     WhenModal([](QWidget* dialog) {
-        auto* list = dialog->findChild<QListWidget*>("List");
+        auto* list = dialog->findChild<ListBox*>("List");
         list->setCurrentRow(0);
         QTest::keyClick(list, Qt::Key_Return);
     });
@@ -230,14 +230,14 @@ void SaveOpenTest::keyboardAloneOpensALoneProcess() {
     // Ctrl+O, Down, Enter: the first arrow key selects the row it lands on.
     QStringList seen;
     WhenModal([&](QWidget* dialog) {
-        auto* list = dialog->findChild<QListWidget*>("List");
+        auto* list = dialog->findChild<ListBox*>("List");
         QVERIFY(list->hasFocus());
-        QVERIFY(list->selectedItems().isEmpty());
+        QVERIFY(list->NothingSelected());
         QVERIFY(!list->currentIndex().isValid());  // no row looks current before a choice
         QTest::keyClick(list, Qt::Key_Down);
-        seen = ListItems(list).filter(QStringLiteral("lone"));
+        seen = list->Rows().filter(QStringLiteral("lone"));
         QCOMPARE(list->currentRow(), 0);
-        QVERIFY(list->currentItem()->isSelected());
+        QVERIFY(list->SelectedText().has_value());
         QTest::keyClick(list, Qt::Key_Return);
     });
     QTest::keyClick(app.window.get(), Qt::Key_O, Qt::ControlModifier);
@@ -261,12 +261,14 @@ void SaveOpenTest::firstArrowKeySelects() {
     Store(app, {"a", "b", "c"});
     frm_open list(*app.window);
     list.show();
-    auto* box = list.findChild<QListWidget*>("List");
+    auto* box = list.findChild<ListBox*>("List");
     QTest::keyClick(box, Qt::Key(key));
     QCOMPARE(box->currentRow(), row);
-    QVERIFY(box->currentItem()->isSelected());
+    QVERIFY(box->SelectedText().has_value());
     QTest::keyClick(box, Qt::Key_Down);  // from then on, arrows move as usual
     QCOMPARE(box->currentRow(), std::min(row + 1, 2));
+    QTest::keyClick(box, Qt::Key_F2);  // names are picked here, never edited
+    QVERIFY(box->findChildren<QLineEdit*>().isEmpty());
 }
 
 void SaveOpenTest::storeLocation() {
@@ -303,9 +305,9 @@ void SaveOpenTest::openByDoubleClickAndCaseTwins() {
     AppFixture app;
     Store(app, {"Twin", "x", "TWIN"});
     WhenModal([](QWidget* dialog) {
-        auto* list = dialog->findChild<QListWidget*>("List");
+        auto* list = dialog->findChild<ListBox*>("List");
         list->doItemsLayout();
-        const QRect item = list->visualItemRect(list->item(2));
+        const QRect item = list->RowRect(2);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, item.center());
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, item.center());
         QTimer::singleShot(500, dialog, [dialog] { dialog->close(); });  // when it did not open
@@ -321,7 +323,7 @@ void SaveOpenTest::deleteAsksRefillsAndKeepsCurrent() {
     CurrentProcess() = SampleProcess(QStringLiteral("a"));
     const ProcessRecord current = CurrentProcess();
     frm_open dialog(*app.window);
-    auto* list = dialog.findChild<QListWidget*>("List");
+    auto* list = dialog.findChild<ListBox*>("List");
     auto* del = dialog.findChild<QPushButton*>("btnDEL");
     del->click();  // nothing selected: no question
     QVERIFY(app.ui.questions.isEmpty());
@@ -332,25 +334,25 @@ void SaveOpenTest::deleteAsksRefillsAndKeepsCurrent() {
     list->setCurrentRow(2);
     app.ui.answers << true;
     del->click();
-    QCOMPARE(ListItems(list), QStringList{"b"});  // both spellings of "a" went
-    QVERIFY(list->selectedItems().isEmpty());
+    QCOMPARE(list->Rows(), QStringList{"b"});  // both spellings of "a" went
+    QVERIFY(list->NothingSelected());
     QCOMPARE(CurrentProcess(), current);
 
     list->setCurrentRow(0);
     app.ui.answers << true;
     del->click();
-    QVERIFY(ListItems(list).isEmpty());
+    QVERIFY(list->Rows().isEmpty());
     QVERIFY(del->isEnabled());
     QCOMPARE(ReadBytes(app.storePath()).size(), 7);
 
     QFile::remove(app.storePath());
-    dialog.findChild<QListWidget*>("List")->addItem("ghost");
+    dialog.findChild<ListBox*>("List")->SetRows(TextRows({"ghost"}));
     list->setCurrentRow(0);
     app.ui.answers << true;
     del->click();
     QCOMPARE(app.ui.errors.size(), 1);
     QVERIFY(app.ui.errors[0].startsWith(QStringLiteral("削除出来ませんでした\r")));
-    QCOMPARE(ListItems(list), QStringList{"ghost"});
+    QCOMPARE(list->Rows(), QStringList{"ghost"});
 }
 
 void SaveOpenTest::missingOrForeignStoreButtons() {
@@ -365,7 +367,7 @@ void SaveOpenTest::missingOrForeignStoreButtons() {
     f.write("XX\0\0\0\1\0", 7);
     f.close();
     frm_open dialog(*app.window);
-    QCOMPARE(dialog.findChild<QListWidget*>("List")->count(), 0);
+    QCOMPARE(dialog.findChild<ListBox*>("List")->count(), 0);
     QVERIFY(dialog.findChild<QPushButton*>("btnOPEN")->isEnabled());
     QVERIFY(dialog.findChild<QPushButton*>("btnDEL")->isEnabled());
 }

@@ -296,8 +296,26 @@ void StoreTest::namesAreReadAsTheRecordsAre() {
     };
     QByteArray many = Header(600);
     for (int i = 0; i < 600; ++i) many += RawRecord(QStringLiteral("名前%1").arg(i));
+    // Name fields as a foreign program may leave them: a character's first
+    // byte last or before a NUL, bytes that are no character, control codes,
+    // text after a NUL, spaces around, all NULs, all spaces.
+    const QList<QByteArray> oddFields = {"\x82\xa0\x82\xa2 abc  \x82\xa4 \x82",
+                                         "\x82\0\x82\xa0",
+                                         "\xa0\x80\xfd\xfe\xff\x85\x40",
+                                         "\x1a\x1c\x7f\x81",
+                                         "ab\0cd",
+                                         "  \x83\x76  ",
+                                         QByteArray(16, '\0'),
+                                         QByteArray(16, ' '),
+                                         "\x81\x1a\x81\x7f\x81\x0a\x81"};
+    QByteArray odd = Header(int16_t(oddFields.size() * 2));
+    for (const QByteArray& field : oddFields) {
+        odd += field.leftJustified(16, '\0', true) + RawRecord("x").mid(16);
+        odd += field.leftJustified(16, ' ', true) + RawRecord("x").mid(16);
+    }
     const QList<QByteArray> files = {
         many,
+        odd,
         many.left(7 + 513 * 1078 + 40),  // count beyond the file, a record cut short
         Header(2) + RawRecord("a") + RawRecord("b") + QByteArray(3000, 'z'),
         Header(-3) + RawRecord("a"),
@@ -306,11 +324,11 @@ void StoreTest::namesAreReadAsTheRecordsAre() {
     };
     for (const QByteArray& bytes : files) {
         WriteBytes(path_, bytes);
-        QCOMPARE(*store.ReadNames(&error), wholeReading());
+        QCOMPARE(store.ReadNames(&error)->ToList(), wholeReading());
     }
     QCOMPARE(store.ReadNames(&error)->size(), 0);
     WriteBytes(path_, many.left(7 + 513 * 1078 + 40));
-    const QStringList names = *store.ReadNames(&error);
+    const QStringList names = store.ReadNames(&error)->ToList();
     QCOMPARE(names.size(), 513);
     QCOMPARE(names.last(), QStringLiteral("名前512"));
     QFile::remove(path_);

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QListWidget>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -33,12 +32,6 @@ QString ScriptedUi::ChooseExistingFile(QWidget*, const QString& filterName,
 
 std::optional<uint32_t> ScriptedUi::ChooseColor(QWidget*) {
     return colors.isEmpty() ? std::nullopt : colors.dequeue();
-}
-
-QStringList ListItems(QListWidget* list) {
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
-    return items;
 }
 
 void WhenModal(std::function<void(QWidget*)> action) {

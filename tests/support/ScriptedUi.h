@@ -38,10 +38,6 @@ class ScriptedUi : public PlatformUi {
     void OpenWithDesktop(const QString& address) override { opened << address; }
 };
 
-class QListWidget;
-// The texts of a list box's items, in order.
-QStringList ListItems(QListWidget* list);
-
 // Runs action once the next modal dialog is up (for commands that call exec()).
 // A dialog that does not come within 5 s, or does not close within 5 s of the
 // action, fails the running test and is closed, so that nothing blocks.
