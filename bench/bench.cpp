@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QImageWriter>
 #include <QPainter>
@@ -386,9 +387,9 @@ RunResult WatchedRun(frm_main& window, const QString& self) {
     PreviewCommand(window);
     const double wall = NowMs() - start, cpu = CpuMs() - cpuStart;
     // The main window shows again once its repaint reaches the screen.
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 100) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QEventLoop settle;
+    QTimer::singleShot(100, &settle, &QEventLoop::quit);
+    settle.exec();
     const QList<ScreenChange> changes = watch.Stop();
     if (qEnvironmentVariableIsSet("KADRELO_BENCH_VERBOSE"))
         for (const ScreenChange& c : changes) std::printf("    %.2f %06x\n", c.ms - start, c.pixel);

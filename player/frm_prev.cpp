@@ -334,10 +334,12 @@ void frm_prev::WaitForEventsUntil(uint64_t deadlineMicros) {
     constexpr uint64_t kFinalStretch = 3000;
     const uint64_t now = ClockMicros();
     if (now >= deadlineMicros) return;
-    const uint64_t remaining = deadlineMicros - now;
-    if (remaining > kFinalStretch) {
+    // Whole milliseconds only: a timer of 0 ms would fire at once, again and
+    // again, until the final stretch began.
+    const uint64_t timerMs = (deadlineMicros - now) / 1000;
+    if (timerMs * 1000 > kFinalStretch) {
         if (!wake_->isActive())
-            wake_->start(int(std::min<uint64_t>((remaining - kFinalStretch) / 1000, INT32_MAX)));
+            wake_->start(int(std::min<uint64_t>(timerMs - kFinalStretch / 1000, INT32_MAX)));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return;
     }

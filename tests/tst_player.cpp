@@ -6,6 +6,7 @@
 #include "player/frm_prev.h"
 #include "tests/support/ScriptedUi.h"
 
+#include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
@@ -106,6 +107,7 @@ class PlayerTest : public QObject {
     void fittedLayoutAndMissingPanel();
     void reactivationStartsNoSecondRun();
     void closingDuringRunEndsItCleanly();
+    void waitingSleepsUntilThePanelIsDue();
 };
 
 void PlayerTest::eachPanelForItsIntervalAfterDrawing() {
@@ -348,3 +350,20 @@ void PlayerTest::closingDuringRunEndsItCleanly() {
 
 QTEST_MAIN(PlayerTest)
 #include "tst_player.moc"
+
+// Between panels the player sleeps: its event loop wakes for the timer that
+// ends the wait, for the window system, and not over and over.
+void PlayerTest::waitingSleepsUntilThePanelIsDue() {
+    AppFixture app;
+    UseSamples(0, 150);
+    int wakes = 0;
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    const auto counting =
+        connect(dispatcher, &QAbstractEventDispatcher::awake, [&wakes] { ++wakes; });
+    QElapsedTimer clock;
+    clock.start();
+    PreviewCommand(*app.window);
+    disconnect(counting);
+    QVERIFY(clock.elapsed() >= 4 * 150);
+    QVERIFY2(wakes < 4 * 25, qPrintable(QString::number(wakes)));
+}
