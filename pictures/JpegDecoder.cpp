@@ -4,6 +4,7 @@
 
 #include <jpeglib.h>
 #include <QtEndian>
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -94,10 +95,15 @@ void Attach(jpeg_decompress_struct& info, const QByteArray& data) {
 }
 
 // Kept out of the function that calls setjmp, so that no local object lives across it.
+// Several rows a call, which the decompressor fills as far as its row group goes.
 bool ReadLines(jpeg_decompress_struct& info, QImage& image) {
+    constexpr int kRows = 16;
+    JSAMPROW rows[kRows];
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = image.scanLine(int(info.output_scanline));
-        if (jpeg_read_scanlines(&info, &row, 1) != 1) return false;
+        const int first = int(info.output_scanline);
+        const int n = std::min<int>(kRows, int(info.output_height) - first);
+        for (int i = 0; i < n; ++i) rows[i] = image.scanLine(first + i);
+        if (jpeg_read_scanlines(&info, rows, JDIMENSION(n)) == 0) return false;
     }
     return true;
 }
