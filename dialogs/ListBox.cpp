@@ -19,7 +19,7 @@ class ListBox::RowModel : public QAbstractListModel {
         return parent.isValid() ? 0 : int(rows_.size());
     }
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
+        if (!index.isValid() || role != Qt::DisplayRole) return {};
         return rows_.at(index.row()).toString();
     }
 
