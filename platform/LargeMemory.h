@@ -27,8 +27,25 @@ class LargeBlock {
 };
 
 // An image whose pixels live in a large block; the null image when there is no
-// memory for it. Small images come from the ordinary heap.
+// memory for it. Small images come from the ordinary heap. Its pixels are not
+// cleared: whoever asks for it writes every one.
 QImage NewLargeImage(QSize size, QImage::Format format);
+
+// While a keeper lives, the large blocks that images give back are kept (up to
+// a limit) for the next images of the same size, instead of going back to the
+// system: the system clears fresh memory before handing it out, which costs
+// about as much as drawing a picture into it. The last keeper to go gives the
+// kept blocks back.
+class KeepLargeMemory {
+  public:
+    KeepLargeMemory();
+    ~KeepLargeMemory();
+    KeepLargeMemory(const KeepLargeMemory&) = delete;
+    KeepLargeMemory& operator=(const KeepLargeMemory&) = delete;
+};
+
+// The bytes kept for reuse now.
+size_t KeptLargeMemory();
 
 // Takes in the pages of memory that is about to be written, in one call
 // instead of one fault a page. Does nothing where the system cannot.

@@ -25,6 +25,7 @@ constexpr int kEnter = 13, kSpace = 32, kEscape = 27;
 // How long before a panel is due it is laid out and drawn: more than a
 // screen-sized drawing takes.
 constexpr uint64_t kLayOutAheadMicros = 8000;
+constexpr int kKeepMemoryAfterRunMs = 10000;
 // How long panel 1 waits for the window system to show the window.
 constexpr uint64_t kExposeLimitMicros = 2'000'000;
 
@@ -425,6 +426,12 @@ void frm_prev::Form_QueryUnload() {
 }
 
 void PreviewCommand(ProcessView& view) {
-    frm_prev player(view.Owner());
-    player.exec();
+    // A run's picture memory is reused by its next pictures, and kept a while
+    // after it, so that playing again soon needs no fresh memory either.
+    auto keep = std::make_shared<KeepLargeMemory>();
+    {
+        frm_prev player(view.Owner());
+        player.exec();
+    }
+    QTimer::singleShot(kKeepMemoryAfterRunMs, qApp, [keep] {});
 }

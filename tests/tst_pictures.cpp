@@ -2,6 +2,7 @@
 // very large pictures and decoding at the display size.
 #include "pictures/PictureLoader.h"
 #include "pictures/Scaling.h"
+#include "platform/LargeMemory.h"
 #include "tests/support/Dibs.h"
 
 #include <QBuffer>
@@ -112,6 +113,8 @@ class PicturesTest : public QObject {
     void picturesAboveQtsDefaultLimitLoad();
     void headersClaimingMoreThanTheDataAreRefused();
     void displaySizesBeyondAnyScreenGiveTheOwnSize();
+    void largeMemoryIsReusedOnlyWhileKept();
+    void picturesInReusedMemoryAreWhole();
 
   private:
     QTemporaryDir dir_;
@@ -371,6 +374,51 @@ void PicturesTest::displaySizesBeyondAnyScreenGiveTheOwnSize() {
         QCOMPARE(p.image.size(), p.naturalSize);
         QCOMPARE(LoadPicture(Sample(name), QSize(40000, 40000)).image.size(), p.naturalSize);
     }
+}
+
+void PicturesTest::largeMemoryIsReusedOnlyWhileKept() {
+    const QSize size(1024, 1024);  // 4 MiB
+    constexpr size_t kMiB = size_t(1) << 20;
+    QCOMPARE(KeptLargeMemory(), size_t(0));
+    {
+        KeepLargeMemory keep;
+        QImage first = NewLargeImage(size, QImage::Format_RGB32);
+        const uchar* pixels = first.constBits();
+        first = QImage();
+        QCOMPARE(KeptLargeMemory(), 4 * kMiB);
+        const QImage otherSize = NewLargeImage(QSize(2048, 1024), QImage::Format_RGB32);
+        QVERIFY(otherSize.constBits() != pixels);
+        const QImage again = NewLargeImage(size, QImage::Format_RGB32);
+        QCOMPARE(again.constBits(), pixels);
+        QCOMPARE(KeptLargeMemory(), size_t(0));
+        QList<QImage> many;  // 80 MiB: more than is ever kept
+        for (int i = 0; i < 20; ++i) many << NewLargeImage(size, QImage::Format_RGB32);
+        many.clear();
+        QCOMPARE(KeptLargeMemory(), 64 * kMiB);
+    }
+    QCOMPARE(KeptLargeMemory(), size_t(0));  // the last keeper gave it all back
+    QImage unkept = NewLargeImage(size, QImage::Format_RGB32);
+    unkept = QImage();
+    QCOMPARE(KeptLargeMemory(), size_t(0));
+}
+
+// Memory that held another picture must not show through a new one.
+void PicturesTest::picturesInReusedMemoryAreWhole() {
+    const QSize shown(1000, 700);
+    const QStringList names = {"panel2.jpg", "panel5-bubble.emf", "panel1.bmp"};
+    QList<QImage> fresh;
+    for (const QString& name : names) {
+        fresh << LoadPicture(Sample(name), shown).image;
+        QCOMPARE(fresh.last().size(), shown);
+    }
+    KeepLargeMemory keep;
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < names.size(); ++i) {
+            QImage garbage = NewLargeImage(shown, QImage::Format_RGB32);
+            garbage.fill(0xff00ff);
+            garbage = QImage();
+            QCOMPARE(LoadPicture(Sample(names[i]), shown).image, fresh[i]);
+        }
 }
 
 QTEST_GUILESS_MAIN(PicturesTest)
