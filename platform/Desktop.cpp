@@ -153,6 +153,12 @@ void SetEmptyWindowName(QWidget* window) {
     xcb_flush(connection);
 }
 
+void QueueUnmap(QWidget* window) {
+    xcb_connection_t* connection = XConnection();
+    if (!connection || !window->windowHandle()) return;
+    xcb_unmap_window(connection, xcb_window_t(window->winId()));
+}
+
 // A request with a reply is carried out after every request before it, so its
 // reply means the drawing has reached the screen.
 void WaitForDisplay() {

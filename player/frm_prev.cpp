@@ -275,15 +275,16 @@ bool frm_prev::ShowFirstFrame(QEvent* expose) {
     return true;
 }
 
-// Takes the window off the screen now: the windows beneath are drawn again
-// (from what they had drawn) before the closing work is done.
+// Takes the window off the screen now: the owner's window, beneath, is put
+// back from what it last drew in the same batch of requests, so that it
+// shows right after the unmapping, without waiting for the window system to
+// ask nor for the replies that hiding waits for.
 void frm_prev::HideAtOnce() {
-    hide();
-    // The owner's window, beneath, is put back from what it last drew right
-    // after the unmapping, without waiting for the window system to ask.
+    QueueUnmap(this);
     QWidget* below = parentWidget() ? parentWidget()->window() : nullptr;
     if (below && below->isVisible() && below->backingStore() && below->windowHandle())
         below->backingStore()->flush(QRegion(below->rect()), below->windowHandle());
+    hide();
     WaitForDisplay();
     DoEvents();
     DoEvents();
