@@ -25,6 +25,7 @@ constexpr int kEnter = 13, kSpace = 32, kEscape = 27;
 // How long before a panel is due it is laid out and drawn: more than a
 // screen-sized drawing takes.
 constexpr uint64_t kLayOutAheadMicros = 8000;
+// How long a run's picture memory is kept after it, for a run soon after.
 constexpr int kKeepMemoryAfterRunMs = 10000;
 // How long panel 1 waits for the window system to show the window.
 constexpr uint64_t kExposeLimitMicros = 2'000'000;
