@@ -13,6 +13,8 @@ void SetUpApplication(QApplication& app) {
     QApplication::setApplicationName(QStringLiteral("Kadrelo"));
     QApplication::setApplicationVersion(QStringLiteral(KADRELO_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Kadrelo"));
+    // Ties the windows to the desktop entry (and its icon) on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.kadrelo"));
     InstallFontSubstitutions();
     QFont font(QStringLiteral("ＭＳ ゴシック"));
     font.setPointSize(9);

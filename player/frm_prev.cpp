@@ -87,23 +87,31 @@ frm_prev::frm_prev(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWi
     wake_->setSingleShot(true);
     wake_->setTimerType(Qt::PreciseTimer);
 
-    // As large as the screen the main window is on, which the run styles expect.
+    // The whole screen the main window is on, which the run styles expect. The
+    // full-screen state is what covers a screen on every window system: some
+    // place even a screen-sized window below their panels.
     QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
     if (screen) setGeometry(screen->geometry());
+    setWindowState(Qt::WindowFullScreen);
     // Panel 1 is decoded while the window is made and shown.
     StartDecoding();
-    PrepareBackingStore();
+    PrepareBackingStore(screen);
 }
 
 // The window's drawing memory, as large as the screen, is made and its pages
 // taken in one go before the first drawing, which would otherwise fault them
-// in one by one.
-void frm_prev::PrepareBackingStore() {
+// in one by one. Some window systems (Wayland) hand out that memory only
+// inside a paint cycle, so it is asked for inside an empty one.
+void frm_prev::PrepareBackingStore(QScreen* screen) {
     create();
     windowHandle()->installEventFilter(this);
-    backingStore()->resize(size());
-    if (auto* image = dynamic_cast<QImage*>(backingStore()->paintDevice()))
+    if (screen) windowHandle()->setScreen(screen);
+    QBackingStore* store = backingStore();
+    store->resize(size());
+    store->beginPaint(QRegion());
+    if (auto* image = dynamic_cast<QImage*>(store->paintDevice()))
         PrefaultMemory(image->bits(), size_t(image->sizeInBytes()));
+    store->endPaint();
 }
 
 frm_prev::~frm_prev() = default;
@@ -131,6 +139,13 @@ void frm_prev::keyPressEvent(QKeyEvent* event) {
 void frm_prev::keyReleaseEvent(QKeyEvent* event) {
     if (event->isAutoRepeat()) return;
     Form_KeyUp(KeyCodeOf(event));
+}
+
+// The window system may size the window after the run has started; the
+// status line keeps to the bottom-left all the same.
+void frm_prev::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    PlaceLabel();
 }
 
 void frm_prev::closeEvent(QCloseEvent* event) {

@@ -13,6 +13,7 @@
 class ImageControl;
 class ProcessView;
 class QLabel;
+class QScreen;
 class QTimer;
 
 class frm_prev : public QDialog {
@@ -34,6 +35,7 @@ class frm_prev : public QDialog {
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -57,7 +59,7 @@ class frm_prev : public QDialog {
     void StartDecoding();
     QSize DisplaySize() const;
     void PlaceLabel();
-    void PrepareBackingStore();
+    void PrepareBackingStore(QScreen* screen);
 
     QLabel* Label = nullptr;
     ImageControl* Img = nullptr;

@@ -310,8 +310,9 @@ void DialogsTest::dialogsSitCentredOnTheirOwner() {
     dialogs.emplace_back(new frm_version(app.window.get()));
     for (auto& dialog : dialogs) {
         dialog->show();
-        QTRY_VERIFY2((dialog->frameGeometry().center() - owner).manhattanLength() <= 1,
-                     dialog->objectName().toLatin1());
+        if (WindowSystemPlacesAndFocuses())
+            QTRY_VERIFY2((dialog->frameGeometry().center() - owner).manhattanLength() <= 1,
+                         dialog->objectName().toLatin1());
         // No minimise or maximise button is asked of the window manager.
         const Qt::WindowFlags flags = dialog->windowFlags();
         QVERIFY(flags & Qt::CustomizeWindowHint);
@@ -332,7 +333,9 @@ void DialogsTest::yesNoQuestionsHaveNoCancel() {
         stayedOpen = box->isVisible();
         closeButton = box->windowFlags() & Qt::WindowCloseButtonHint;
         centred =
-            (box->frameGeometry().center() - owner.frameGeometry().center()).manhattanLength() <= 1;
+            (box->frameGeometry().center() - owner.frameGeometry().center()).manhattanLength() <=
+                1 ||
+            !WindowSystemPlacesAndFocuses();
         qobject_cast<QMessageBox*>(box)->button(QMessageBox::No)->click();
     });
     QVERIFY(!Ui().AskYesNo(&owner, QStringLiteral("削除しますか？")));

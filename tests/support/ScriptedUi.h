@@ -43,6 +43,11 @@ class ScriptedUi : public PlatformUi {
 // action, fails the running test and is closed, so that nothing blocks.
 void WhenModal(std::function<void(QWidget*)> action);
 
+// Whether the window system lets a program place its windows and give them
+// the keyboard. Wayland compositors place windows themselves, and a headless
+// one has no keyboard at all.
+bool WindowSystemPlacesAndFocuses();
+
 class frm_main;
 class QTemporaryDir;
 
