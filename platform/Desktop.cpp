@@ -167,6 +167,11 @@ void WaitForDisplay() {
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
 
+bool DrawingMemoryKeptBetweenPaints() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == u"xcb" || platform == u"offscreen";
+}
+
 void LowerThreadPriority() {
     setpriority(PRIO_PROCESS, id_t(gettid()), 10);  // on Linux a nice value is per thread
 }

@@ -47,6 +47,11 @@ void QueueUnmap(QWidget* window);
 // Delivers no events. Does nothing where there is no display server.
 void WaitForDisplay();
 
+// Whether a window's drawing memory keeps what was drawn into it from one
+// paint cycle to the next, so that a frame can be drawn ahead and shown later.
+// X11 keeps it; Wayland clears what is to be drawn at the start of each cycle.
+bool DrawingMemoryKeptBetweenPaints();
+
 // Lowers the calling thread's scheduling priority, so that background work
 // (decoding pictures ahead) gives way to drawing and to the display server.
 void LowerThreadPriority();

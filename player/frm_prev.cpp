@@ -235,13 +235,15 @@ QRegion frm_prev::LayOutPanel() {
 
 // Draws the panel into the window's drawing memory now, while the screen
 // still shows the previous one: when the panel is due, only the copy to the
-// screen is left. A see-through window's memory is cleared at each drawing,
-// so it is drawn when due instead.
+// screen is left. Where the drawing memory is cleared at each drawing (a
+// see-through window, Wayland), the panel is drawn when due instead.
 void frm_prev::DrawAhead(const QRegion& changed) {
     drawnAhead_ = QRegion();
     QBackingStore* store = backingStore();
     const QWindow* window = windowHandle();
-    if (!store || !window || !window->isExposed() || window->format().hasAlpha()) return;
+    if (!store || !window || !window->isExposed() || window->format().hasAlpha() ||
+        !DrawingMemoryKeptBetweenPaints())
+        return;
     store->beginPaint(changed);
     render(store->paintDevice(), changed.boundingRect().topLeft(), changed,
            DrawWindowBackground | DrawChildren);

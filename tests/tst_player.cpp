@@ -278,6 +278,8 @@ void PlayerTest::screenShowsWhatTheWindowDraws() {
     QFETCH(int, runStyle);
     QFETCH(int, fitMode);
     AppFixture app;
+    if (app.window->screen()->grabWindow(app.window->winId()).isNull())
+        QSKIP("this window system does not show its screen to programs");
     UseSamples(runStyle, 100, fitMode);
     AssignFixed(CurrentProcess().PanelPath[2], app.dir->filePath("gone.jpg"));  // a blank panel
     int compared = 0;
