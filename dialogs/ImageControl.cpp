@@ -47,8 +47,12 @@ void ImageControl::SetStretch(bool stretch) {
     update();
 }
 
+QSizeF ImageControl::OwnSize() const {
+    return HasPicture() ? QSizeF(picture_.naturalSize) / devicePixelRatioF() : logical_.size();
+}
+
 void ImageControl::TakeNaturalSize() {
-    if (HasPicture()) SetLogicalSize(QSizeF(picture_.naturalSize));
+    if (HasPicture()) SetLogicalSize(OwnSize());
 }
 
 void ImageControl::SetBorder(bool border) {
@@ -91,7 +95,7 @@ void ImageControl::PlaceInParent() {
 void ImageControl::UpdateOpacity() {
     const bool covered = HasPicture() && !picture_.image.hasAlphaChannel() &&
                          PixelGeometry() == geometry() &&
-                         (stretch_ || picture_.image.size() == size());
+                         (stretch_ || picture_.image.size() == DeviceSize());
     setAttribute(Qt::WA_OpaquePaintEvent, covered);
 }
 
@@ -108,16 +112,17 @@ bool ImageControl::eventFilter(QObject* watched, QEvent* event) {
 // Pictures are kept in the formats the raster engine draws fastest, so a
 // picture of the control's size is drawn as it is, without a converted copy.
 const QImage& ImageControl::ScaledImage() {
-    if (picture_.image.size() == size()) return picture_.image;
-    if (scaled_.isNull() || scaled_.size() != size())
-        scaled_ = ScaledSmoothly(stretchSource_, size());
+    const QSize device = DeviceSize();
+    if (picture_.image.size() == device) return picture_.image;
+    if (scaled_.isNull() || scaled_.size() != device)
+        scaled_ = ScaledSmoothly(stretchSource_, device);
     return scaled_;
 }
 
 // The visible part of the stretched picture: only the source pixels under the
 // window are scaled, to the window's size, however large the whole control is.
 const QImage& ImageControl::ShownPart(const QRect& key) {
-    if (!shownPart_.isNull() && shownPartKey_ == key && shownPart_.size() == size())
+    if (!shownPart_.isNull() && shownPartKey_ == key && shownPart_.size() == DeviceSize())
         return shownPart_;
     // Fractional and unclamped, so that even a control of 2^31 pixels maps right.
     const QRectF whole = logical_.translated(-QPointF(pos()));
@@ -125,7 +130,7 @@ const QImage& ImageControl::ShownPart(const QRect& key) {
     const double sx = double(source.width()) / whole.width();
     const double sy = double(source.height()) / whole.height();
     const QRectF from(-whole.x() * sx, -whole.y() * sy, width() * sx, height() * sy);
-    QImage part(size(), QImage::Format_ARGB32_Premultiplied);
+    QImage part(DeviceSize(), QImage::Format_ARGB32_Premultiplied);
     part.fill(Qt::transparent);
     QPainter painter(&part);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -136,35 +141,62 @@ const QImage& ImageControl::ShownPart(const QRect& key) {
     return shownPart_;
 }
 
+namespace {
+// A rectangle's edges, mapped to the screen, each at its nearest whole pixel.
+QRect OnScreenPixels(const QTransform& toScreen, const QRect& rect) {
+    static constexpr double kFar = 1e9;
+    auto whole = [](double v) { return int(std::lround(std::clamp(v, -kFar, kFar))); };
+    const QPointF from = toScreen.map(QPointF(rect.topLeft()));
+    const QPointF to = toScreen.map(QPointF(rect.topLeft()) + QPointF(rect.width(), rect.height()));
+    return QRect(QPoint(whole(from.x()), whole(from.y())), QPoint(whole(to.x()), whole(to.y())))
+        .adjusted(0, 0, -1, -1);
+}
+}  // namespace
+
+QSize ImageControl::DeviceSize() const {
+    const double ratio = devicePixelRatioF();
+    QTransform toScreen = QTransform::fromScale(ratio, ratio);
+    toScreen.translate(mapTo(window(), QPoint()).x(), mapTo(window(), QPoint()).y());
+    return OnScreenPixels(toScreen, rect()).size();
+}
+
+// Drawn in screen pixels, so that the picture's pixels and the border's lines
+// fall on whole pixels of the screen at any scale.
 void ImageControl::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect whole = WholeInWidget();
     if (whole.width() < 1 || whole.height() < 1 || width() < 1 || height() < 1) return;
+    const QTransform toScreen = painter.deviceTransform();
+    painter.setWorldTransform(toScreen.inverted());
+    const QRect window = OnScreenPixels(toScreen, rect());
+    const QRect wholeOnScreen = OnScreenPixels(toScreen, whole);
     if (HasPicture()) {
         if (!stretch_)
-            painter.drawImage(whole.topLeft(), picture_.image);
+            painter.drawImage(wholeOnScreen.topLeft(), picture_.image);
         else if (whole == rect())
-            painter.drawImage(0, 0, ScaledImage());
+            painter.drawImage(window, ScaledImage());
         else
-            painter.drawImage(0, 0, ShownPart(whole));
+            painter.drawImage(window, ShownPart(whole));
     }
-    if (border_) DrawBorder(painter, whole);
+    if (border_) DrawBorder(painter, wholeOnScreen, window);
 }
 
-// Each edge is the outermost row or column of the whole control, cut to the
-// window, so that no coordinate far outside it reaches the painter.
-void ImageControl::DrawBorder(QPainter& painter, const QRect& r) {
-    auto band = [&](int x1, int y1, int x2, int y2, const QColor& color) {
-        painter.fillRect(QRect(QPoint(x1, y1), QPoint(x2, y2)).intersected(rect()), color);
+// Each edge is a line of whole screen pixels as thick as a pixel of the
+// window's own unit, the outermost of the whole control, cut to the window so
+// that no coordinate far outside it reaches the painter.
+void ImageControl::DrawBorder(QPainter& painter, const QRect& r, const QRect& window) {
+    const int line = std::max(1, int(std::lround(devicePixelRatioF())));
+    auto band = [&](int x, int y, int w, int h, const QColor& color) {
+        painter.fillRect(QRect(x, y, w, h).intersected(window), color);
     };
     const QColor top = appearance_ == int(Look::ThreeD) ? QColor(128, 128, 128) : QColor(0, 0, 0);
     const QColor bottom =
         appearance_ == int(Look::ThreeD) ? QColor(255, 255, 255) : QColor(0, 0, 0);
     // Sunken: shadow on the top and left edges, light on the bottom and right.
-    band(r.left(), r.top(), r.right(), r.top(), top);
-    band(r.left(), r.top(), r.left(), r.bottom(), top);
-    band(r.left(), r.bottom(), r.right(), r.bottom(), bottom);
-    band(r.right(), r.top(), r.right(), r.bottom(), bottom);
+    band(r.left(), r.top(), r.width(), line, top);
+    band(r.left(), r.top(), line, r.height(), top);
+    band(r.left(), r.bottom() - line + 1, r.width(), line, bottom);
+    band(r.right() - line + 1, r.top(), line, r.height(), bottom);
 }
 
 void ImageControl::mouseReleaseEvent(QMouseEvent* event) {

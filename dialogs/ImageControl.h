@@ -3,6 +3,9 @@
 // its position and size as fractional pixels and sits at the nearest whole ones.
 // However large it is laid out, its window covers only the part of it that lies
 // inside its parent, and only that part is ever scaled and drawn.
+// Pictures are drawn at the screen's own resolution: a picture shown at its
+// natural size puts one of its pixels on each pixel of the screen, and a
+// stretched one is scaled to the screen pixels the control covers.
 #pragma once
 
 #include "model/ProcessRecord.h"
@@ -22,9 +25,11 @@ class ImageControl : public QWidget {
     void ClearPicture() { SetPicture({}); }
     bool HasPicture() const { return !picture_.isNull(); }
     QSize NaturalSize() const { return picture_.naturalSize; }
-    // The size the control takes with stretching off: its picture's own size,
-    // or its present size while it has no picture.
-    QSizeF OwnSize() const { return HasPicture() ? QSizeF(picture_.naturalSize) : logical_.size(); }
+    // The size the control takes with stretching off: its picture's own size
+    // (one picture pixel to a screen pixel), or its present size while it has no picture.
+    QSizeF OwnSize() const;
+    // The control's present size in screen pixels: the size to load a picture at.
+    QSize DeviceSize() const;
 
     // With stretching off the control takes its picture's natural size.
     void SetStretch(bool stretch);
@@ -55,7 +60,7 @@ class ImageControl : public QWidget {
     QRect WholeInWidget() const;
     const QImage& ScaledImage();
     const QImage& ShownPart(const QRect& key);
-    void DrawBorder(QPainter& painter, const QRect& whole);
+    void DrawBorder(QPainter& painter, const QRect& whole, const QRect& window);
 
     Picture picture_;
     QImage stretchSource_;  // the picture reduced to a sensible size for stretching

@@ -95,7 +95,7 @@ void frm_process::Form_Load() {
 
 void frm_process::SetPanelFromFile(int index, const QString& path) {
     Text1[index]->setText(path);
-    Picture picture = LoadPicture(path, Image1[index]->size());
+    Picture picture = LoadPicture(path, Image1[index]->DeviceSize());
     if (!picture.isNull()) Image1[index]->SetPicture(std::move(picture));
 }
 
@@ -107,7 +107,7 @@ void frm_process::btn_Click(int index) {
 void frm_process::btnPREV_Click() {
     for (int i = 0; i < kPanelCount; ++i) {
         if (PassesPathTest(TrimFixed(Text1[i]->text())))
-            Image1[i]->SetPicture(LoadPicture(Text1[i]->text(), Image1[i]->size()));
+            Image1[i]->SetPicture(LoadPicture(Text1[i]->text(), Image1[i]->DeviceSize()));
         else
             Image1[i]->ClearPicture();
     }

@@ -154,17 +154,18 @@ void frm_prev::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-// The size the picture control will have, when it lies wholly inside the
-// window. Otherwise the panel is decoded at its own size, and the control
-// scales only the part of it that is visible.
+// The size in screen pixels the picture control will have, when it lies
+// wholly inside the window. Otherwise the panel is decoded at its own size,
+// and the control scales only the part of it that is visible.
 QSize frm_prev::DisplaySize() const {
     const ProcessRecord& process = CurrentProcess();
-    if (RunOf(process.RunStyle) == Run::FullScreen) return size();
+    const double ratio = devicePixelRatioF();
+    if (RunOf(process.RunStyle) == Run::FullScreen) return (QSizeF(size()) * ratio).toSize();
     const std::optional<PictureLayout> layout = LayOutPicture(
         QSizeF(size()), process.FitMode, QSizeF(process.FixedWidth, process.FixedHeight), QSizeF());
     if (!layout || !layout->stretch) return QSize();
     const QRect whole = ToPixels(layout->rect);
-    return rect().contains(whole) ? whole.size() : QSize();
+    return rect().contains(whole) ? (QSizeF(whole.size()) * ratio).toSize() : QSize();
 }
 
 void frm_prev::StartDecoding() {
@@ -398,11 +399,12 @@ void frm_prev::ShowPanelIcon() {
     ImageControl* icon = PreIcon[i];
     icon->SetStretch(true);
     const Picture& shown = decoder_->Get(i - 1);
-    icon->SetPicture(shown.isNull() ? Picture{}
-                                    : Picture{shown.image.scaled(50, 50, Qt::IgnoreAspectRatio,
-                                                                 Qt::SmoothTransformation),
-                                              shown.naturalSize});
     icon->SetLogicalGeometry(QRectF(60 * i - 51, 10, 50, 50));
+    icon->SetPicture(shown.isNull()
+                         ? Picture{}
+                         : Picture{shown.image.scaled(icon->DeviceSize(), Qt::IgnoreAspectRatio,
+                                                      Qt::SmoothTransformation),
+                                   shown.naturalSize});
     icon->show();
 }
 
