@@ -4,10 +4,37 @@
 #include "platform/FileOps.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+
+namespace {
+
+QFont ProgramFont() {
+    QFont font(QStringLiteral("ＭＳ ゴシック"));
+    font.setPointSize(9);
+    return font;
+}
+
+// Puts the program's font back whenever something else sets another: a
+// platform theme (qt6ct, a desktop's own) applies its fonts once the program
+// runs, after the program has set its own.
+class FontKeeper : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == qApp && event->type() == QEvent::ApplicationFontChange &&
+            QApplication::font() != ProgramFont())
+            QApplication::setFont(ProgramFont());
+        return false;
+    }
+};
+
+}  // namespace
 
 void SetUpApplication(QApplication& app) {
     QApplication::setApplicationName(QStringLiteral("Kadrelo"));
@@ -16,9 +43,8 @@ void SetUpApplication(QApplication& app) {
     // Ties the windows to the desktop entry (and its icon) on Wayland.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.kadrelo"));
     InstallFontSubstitutions();
-    QFont font(QStringLiteral("ＭＳ ゴシック"));
-    font.setPointSize(9);
-    QApplication::setFont(font);
+    QApplication::setFont(ProgramFont());
+    app.installEventFilter(new FontKeeper(&app));
 
     // The interface is Japanese: so are Qt's own texts, dates and numbers,
     // whatever the environment's locale.

@@ -1,6 +1,7 @@
 // What every dialog of the program shares: a fixed frame without minimise and
-// maximise buttons, a client area and control places given in twips (15 to the
-// pixel), and the program's font.
+// maximise buttons, a client area and control places given in twips (1/1440
+// inch at the screen's logical resolution: 15 to the pixel at 96 dots per
+// inch), and the program's font.
 #pragma once
 
 #include <QDialog>
@@ -14,8 +15,13 @@ class QPushButton;
 // comes back once the user's edits fit it.
 void ShowWhole(QLineEdit* box, const QString& text, int typedLimit);
 
+// Twips in pixels of the window's unit, at the screen's logical resolution, so
+// that layouts grow with the fonts when the screen's font resolution is raised.
+int TwipsToPixels(int twips);
+
 inline QRect Twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
+    return QRect(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
+                 TwipsToPixels(height));
 }
 
 class DialogBase : public QDialog {
