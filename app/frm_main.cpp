@@ -72,6 +72,7 @@ frm_main::frm_main(const QString& storePath) : store_(storePath) {
     img_->setObjectName(QStringLiteral("Img"));
     img_->SetLogicalGeometry(QRectF(40, 32, 448, 256));
     img_->SetAppearance(int(Look::ThreeD));
+    img_->SetSpokenName(PanelName(0));
     connect(img_, &ImageControl::MouseReleased, this, &frm_main::Img_MouseUp);
 
     BuildMenus();
@@ -160,6 +161,7 @@ void frm_main::ApplyProcess(const ProcessRecord& record) {
     client_->repaint();
     UpdateMenuState();  // also when hidden, where no repaint happens
     img_->SetPicture(LoadPicture(TrimFixed(record.PanelPath[0])));
+    img_->SetSpokenName(PanelName(0), TrimFixed(record.PanelPath[0]));
     img_->SetAppearance(record.ImageAppearance);
     img_->setToolTip(TooltipFor(record.FitMode));
 }

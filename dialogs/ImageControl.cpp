@@ -2,6 +2,8 @@
 
 #include "pictures/Scaling.h"
 
+#include <QAccessibleWidget>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -11,7 +13,20 @@ namespace {
 // Stretching scales from a copy no larger than this, so that resizing the
 // window stays smooth with very large pictures.
 constexpr int kStretchSourceLimit = 2560;
+
+// Screen readers see a picture control as a picture.
+QAccessibleInterface* PictureAccessibility(const QString& className, QObject* object) {
+    if (className == u"ImageControl" && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Graphic);
+    return nullptr;
+}
 }  // namespace
+
+QString PanelName(int index) {
+    static const QString names[] = {QStringLiteral("１コマ目"), QStringLiteral("２コマ目"),
+                                    QStringLiteral("３コマ目"), QStringLiteral("４コマ目")};
+    return names[std::clamp(index, 0, 3)];
+}
 
 QRect ToPixels(const QRectF& rect) {
     // Far beyond any screen, yet x + width still fits an int.
@@ -21,6 +36,8 @@ QRect ToPixels(const QRectF& rect) {
 }
 
 ImageControl::ImageControl(QWidget* parent) : QWidget(parent) {
+    static const bool accessible = (QAccessible::installFactory(PictureAccessibility), true);
+    (void)accessible;
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     if (parent) parent->installEventFilter(this);
 }
@@ -36,6 +53,11 @@ void ImageControl::SetPicture(Picture picture) {
     if (!stretch_) TakeNaturalSize();
     UpdateOpacity();
     update();
+}
+
+void ImageControl::SetSpokenName(const QString& which, const QString& path) {
+    const QString file = QFileInfo(path).fileName();
+    setAccessibleName(file.isEmpty() ? which : which + QStringLiteral("：") + file);
 }
 
 void ImageControl::SetStretch(bool stretch) {

@@ -38,6 +38,10 @@ class ImageControl : public QWidget {
     void SetAppearance(int appearance);
     int Appearance() const { return appearance_; }
 
+    // Names the picture for screen readers: which picture it is, and the file
+    // it shows, if any.
+    void SetSpokenName(const QString& which, const QString& path = {});
+
     void SetLogicalGeometry(const QRectF& rect);
     const QRectF& LogicalGeometry() const { return logical_; }
     // The whole control in whole pixels of its parent, also the part that lies outside it.
@@ -75,3 +79,6 @@ class ImageControl : public QWidget {
 
 // A whole-pixel rectangle for fractional coordinates, rounding halves to even.
 QRect ToPixels(const QRectF& rect);
+
+// The name of panel index (0 to 3) as the windows show it: "１コマ目" and so on.
+QString PanelName(int index);

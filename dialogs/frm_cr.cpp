@@ -32,10 +32,14 @@ frm_cr::frm_cr(ProcessView& view) : DialogBase(view.Owner(), "frm_cr", 3990, 133
     Label->setFrameShape(QFrame::Box);
     Label->setAutoFillBackground(true);
     Label->setToolTip(QStringLiteral("サンプル"));
+    Label->setAccessibleName(QStringLiteral("サンプル"));
     auto* frame = Place<QGroupBox>(this, "Frame1", Twips(1560, 120, 2295, 615),
                                    QStringLiteral("16進カラー値"));
     Text = Place<QLineEdit>(frame, "Text", Twips(120, 240, 1455, 270));
     btncc = Button(frame, "btncc", QStringLiteral("..."), Twips(1680, 240, 495, 255));
+    Text->setAccessibleName(frame->title());
+    btncc->setAccessibleName(QStringLiteral("参照"));
+    btncc->setAccessibleDescription(QStringLiteral("色の設定から色を選びます"));
     btnOK = Button(this, "btnOK", QStringLiteral("OK"), Twips(1560, 840, 1095, 375));
     Command1 = Button(this, "Command1", QStringLiteral("キャンセル"), Twips(2760, 840, 1095, 375));
     btnOK->setDefault(true);

@@ -12,6 +12,7 @@ frm_open::frm_open(ProcessView& view)
     : DialogBase(view.Owner(), "frm_open", 3825, 1800), view_(view), store_(view.Store()) {
     Place<QLabel>(this, "Label1", Twips(120, 120, 1095, 255), QStringLiteral("プロセス一覧"));
     List = Place<ListBox>(this, "List", Twips(120, 360, 2535, 1320));
+    List->setAccessibleName(QStringLiteral("プロセス一覧"));
     btnOPEN = Button(this, "btnOPEN", QStringLiteral("開く"), Twips(2760, 360, 975, 375));
     btnDEL = Button(this, "btnDEL", QStringLiteral("削除"), Twips(2760, 840, 975, 375));
     btnCLOSE = Button(this, "btnCLOSE", QStringLiteral("閉じる"), Twips(2760, 1320, 975, 375));

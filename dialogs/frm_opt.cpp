@@ -20,6 +20,7 @@ frm_opt::frm_opt(QWidget* owner) : DialogBase(owner, "frm_opt", 3435, 2415) {
                                     QStringLiteral("表示スピード（ミリ秒）"));
     Text1 = Place<QLineEdit>(frame1, "Text1", Twips(120, 240, 1695, 270));
     Text1->setMaxLength(kTypedIntervalDigits);
+    Text1->setAccessibleName(frame1->title());
     auto* frame2 = Place<QGroupBox>(this, "Frame2", Twips(120, 840, 1935, 1455),
                                     QStringLiteral("実行時の画像処理"));
     const QString captions[] = {QStringLiteral("標準表示"), QStringLiteral("全画面表示"),

@@ -18,9 +18,6 @@ const QString frm_process::kNewName = QStringLiteral("新しいプロセス");
 
 namespace {
 
-const QString kPanelNames[kPanelCount] = {QStringLiteral("１コマ目"), QStringLiteral("２コマ目"),
-                                          QStringLiteral("３コマ目"), QStringLiteral("４コマ目")};
-
 // The one local file a drag carries, or the empty text.
 QString DraggedFile(const QMimeData* mime) {
     if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
@@ -36,6 +33,10 @@ bool PassesPathTest(const QString& text) {
            IsNormalFile(text);
 }
 
+QString PreviewName(int index) {
+    return PanelName(index) + QStringLiteral("のプレビュー");
+}
+
 }  // namespace
 
 QString ShowOpenImageDialog(QWidget* owner) {
@@ -47,13 +48,17 @@ frm_process::frm_process(ProcessView& view, const QString& title)
     : DialogBase(view.Owner(), "frm_process", 6330, 4050), view_(view) {
     for (int i = 0; i < kPanelCount; ++i) {
         Frame1[i] =
-            Place<QGroupBox>(this, "Frame1", Twips(120, 120 + 840 * i, 5175, 615), kPanelNames[i]);
+            Place<QGroupBox>(this, "Frame1", Twips(120, 120 + 840 * i, 5175, 615), PanelName(i));
         Text1[i] = Place<QLineEdit>(Frame1[i], "Text1", Twips(120, 240, 4335, 270));
         btn[i] = Button(Frame1[i], "btn", QStringLiteral("..."), Twips(4560, 240, 495, 255));
         const int side = i == 0 ? 800 : 795;
         Image1[i] = Place<ImageControl>(this, "Image1", Twips(5400, 120 + 840 * i, side, side));
         Image1[i]->SetLogicalGeometry(Image1[i]->geometry());
         Image1[i]->setToolTip(QStringLiteral("プレビュー"));
+        Image1[i]->SetSpokenName(PreviewName(i));
+        Text1[i]->setAccessibleName(PanelName(i));
+        btn[i]->setAccessibleName(QStringLiteral("参照"));
+        btn[i]->setAccessibleDescription(PanelName(i) + QStringLiteral("の画像を選びます"));
         Image1[i]->setAcceptDrops(true);
         Text1[i]->setAcceptDrops(true);
         Text1[i]->installEventFilter(this);
@@ -96,7 +101,9 @@ void frm_process::Form_Load() {
 void frm_process::SetPanelFromFile(int index, const QString& path) {
     Text1[index]->setText(path);
     Picture picture = LoadPicture(path, Image1[index]->DeviceSize());
-    if (!picture.isNull()) Image1[index]->SetPicture(std::move(picture));
+    if (picture.isNull()) return;
+    Image1[index]->SetPicture(std::move(picture));
+    Image1[index]->SetSpokenName(PreviewName(index), path);
 }
 
 void frm_process::btn_Click(int index) {
@@ -106,10 +113,10 @@ void frm_process::btn_Click(int index) {
 
 void frm_process::btnPREV_Click() {
     for (int i = 0; i < kPanelCount; ++i) {
-        if (PassesPathTest(TrimFixed(Text1[i]->text())))
-            Image1[i]->SetPicture(LoadPicture(Text1[i]->text(), Image1[i]->DeviceSize()));
-        else
-            Image1[i]->ClearPicture();
+        const QString path = Text1[i]->text();
+        const bool passes = PassesPathTest(TrimFixed(path));
+        Image1[i]->SetPicture(passes ? LoadPicture(path, Image1[i]->DeviceSize()) : Picture{});
+        Image1[i]->SetSpokenName(PreviewName(i), passes ? path : QString());
     }
 }
 

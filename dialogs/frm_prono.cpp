@@ -16,6 +16,9 @@ frm_prono::frm_prono(ProcessView& view)
     btnUpDown[0] = Button(this, "btnUpDown", QStringLiteral("▲"), Twips(3480, 480, 495, 375));
     btnUpDown[1] = Button(this, "btnUpDown", QStringLiteral("▼"), Twips(3480, 960, 495, 375));
     btnOK = Button(this, "btnOK", QStringLiteral("閉じる"), Twips(1560, 1560, 975, 375));
+    List->setAccessibleName(QStringLiteral("現在の順番"));
+    btnUpDown[0]->setAccessibleName(QStringLiteral("上へ"));
+    btnUpDown[1]->setAccessibleName(QStringLiteral("下へ"));
     btnOK->setDefault(true);
     for (int k = 0; k < 2; ++k)
         connect(btnUpDown[k], &QPushButton::clicked, this, [this, k] { btnUpDown_Click(k); });

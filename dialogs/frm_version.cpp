@@ -4,6 +4,9 @@
 #include "dialogs/ProcessView.h"
 #include "platform/PlatformUi.h"
 
+#include "platform/ColorValue.h"
+
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -26,6 +29,13 @@ frm_version::frm_version(QWidget* owner) : DialogBase(owner, "frm_version", 4845
     Label4 = Place<QLabel>(this, "Label4", Twips(1320, 1320, 3375, 255));
     Command1 = Button(this, "Command1", QStringLiteral("OK"), Twips(1800, 1800, 1215, 375));
     Command1->setDefault(true);
+    for (QLabel* link : {Label3, Label4}) {
+        link->setFocusPolicy(Qt::StrongFocus);
+        link->setAccessibleDescription(QStringLiteral("リンク"));
+    }
+    setTabOrder(Command1, Label3);
+    setTabOrder(Label3, Label4);
+    Command1->setFocus();  // Enter closes, as the button's default role says
     connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
     for (QWidget* w : {static_cast<QWidget*>(Image1), static_cast<QWidget*>(Label[0]),
                        static_cast<QWidget*>(Label[1]), static_cast<QWidget*>(Label2),
@@ -41,6 +51,7 @@ frm_version::frm_version(QWidget* owner) : DialogBase(owner, "frm_version", 4845
     const QIcon icon = owner ? owner->windowIcon() : QIcon();
     setWindowIcon(icon);
     Image1->SetPicture({icon.pixmap(32, 32).toImage(), QSize(32, 32)});
+    Image1->SetSpokenName(kAppTitle + QStringLiteral("のアイコン"));
     Label[0]->setText(kAppTitle);
     Label[1]->setText(
         VersionText(KADRELO_VERSION_MAJOR, KADRELO_VERSION_MINOR, KADRELO_VERSION_PATCH));
@@ -51,13 +62,45 @@ frm_version::frm_version(QWidget* owner) : DialogBase(owner, "frm_version", 4845
     ResetLabel4();
 }
 
-void frm_version::SetLinkLook(QLabel* link, bool hover) {
+// Black at rest and blue when lit, where they read well on the window's
+// colour; on a dark or high-contrast theme, where they do not, the theme's own
+// text and link colours.
+QColor frm_version::LinkColour(bool lit) const {
+    const QPalette& theme = palette();
+    const QColor window = theme.color(QPalette::Window);
+    const QColor described = lit ? QColor(0, 0, 255) : QColor(0, 0, 0);
+    if (ContrastRatio(described, window) >= kReadableContrast) return described;
+    const QColor themed = theme.color(lit ? QPalette::Link : QPalette::WindowText);
+    return ContrastRatio(themed, window) >= kReadableContrast ? themed
+                                                              : theme.color(QPalette::WindowText);
+}
+
+void frm_version::SetLinkLook(QLabel* link, bool lit) {
     QFont font = link->font();
-    font.setUnderline(hover);
+    font.setUnderline(lit);
     link->setFont(font);
     QPalette palette = link->palette();
-    palette.setColor(QPalette::WindowText, hover ? QColor(0, 0, 255) : QColor(0, 0, 0));
+    palette.setColor(QPalette::WindowText, LinkColour(lit));
     link->setPalette(palette);
+}
+
+void frm_version::OpenLink(const QObject* link) {
+    if (link == Label3) Ui().OpenWithDesktop(QStringLiteral("mailto:") + kMailAddress);
+    if (link == Label4) Ui().OpenWithDesktop(kWebAddress);
+}
+
+// The links take the keyboard too: Tab reaches them, they are lit while they
+// have it, and Enter or Space opens them.
+bool frm_version::LinkKeyEvent(QObject* watched, QEvent* event) {
+    if (watched != Label3 && watched != Label4) return false;
+    auto* link = static_cast<QLabel*>(watched);
+    if (event->type() == QEvent::FocusIn) SetLinkLook(link, true);
+    if (event->type() == QEvent::FocusOut) SetLinkLook(link, false);
+    if (event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Space) return false;
+    OpenLink(link);
+    return true;
 }
 
 void frm_version::mouseMoveEvent(QMouseEvent*) {
@@ -80,10 +123,9 @@ bool frm_version::eventFilter(QObject* watched, QEvent* event) {
         return watched != Command1;  // the button still needs its own moves
     }
     if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        if (watched == Label3) Ui().OpenWithDesktop(QStringLiteral("mailto:") + kMailAddress);
-        if (watched == Label4) Ui().OpenWithDesktop(kWebAddress);
-    }
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+        OpenLink(watched);
+    if (LinkKeyEvent(watched, event)) return true;
     return DialogBase::eventFilter(watched, event);
 }
 

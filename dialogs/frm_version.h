@@ -27,7 +27,11 @@ class frm_version : public DialogBase {
   private:
     void ResetLabel3() { SetLinkLook(Label3, false); }
     void ResetLabel4() { SetLinkLook(Label4, false); }
-    static void SetLinkLook(QLabel* link, bool hover);
+    static constexpr double kReadableContrast = 4.5;
+    QColor LinkColour(bool lit) const;
+    void SetLinkLook(QLabel* link, bool lit);
+    void OpenLink(const QObject* link);
+    bool LinkKeyEvent(QObject* watched, QEvent* event);
 
     ImageControl* Image1 = nullptr;
     std::array<QLabel*, 2> Label{};

@@ -22,6 +22,7 @@
 namespace {
 
 constexpr int kEnter = 13, kSpace = 32, kEscape = 27;
+const QString kStatusName = QStringLiteral("状態");
 // How long before a panel is due it is laid out and drawn: more than a
 // screen-sized drawing takes.
 constexpr uint64_t kLayOutAheadMicros = 8000;
@@ -70,6 +71,7 @@ frm_prev::frm_prev(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWi
     setAttribute(Qt::WA_OpaquePaintEvent);
     Label = new QLabel(this);
     Label->setObjectName(QStringLiteral("Label"));
+    Label->setAccessibleName(kStatusName);
     Label->setAutoFillBackground(true);
     Img = new ImageControl(this);
     Img->setObjectName(QStringLiteral("Img"));
@@ -371,6 +373,7 @@ void frm_prev::WaitForEventsUntil(uint64_t deadlineMicros) {
 void frm_prev::ShowPanelFitted(int16_t fitMode) {
     const ProcessRecord& process = CurrentProcess();
     Img->SetPicture(decoder_->Get(PanelIndex));
+    Img->SetSpokenName(PanelName(PanelIndex), TrimFixed(CurrentProcess().PanelPath[PanelIndex]));
     // An unknown fit mode keeps the stretching and size the picture had.
     const QSizeF client = size();
     const std::optional<PictureLayout> layout = LayOutPicture(
@@ -388,6 +391,7 @@ void frm_prev::ShowPanelFitted(int16_t fitMode) {
 void frm_prev::ShowPanelFull() {
     Img->SetStretch(true);
     Img->SetPicture(decoder_->Get(PanelIndex));
+    Img->SetSpokenName(PanelName(PanelIndex), TrimFixed(CurrentProcess().PanelPath[PanelIndex]));
     Img->SetLogicalGeometry(QRectF(QPointF(0, 0), QSizeF(size())));
     Img->SetAppearance(CurrentProcess().ImageAppearance);
     Img->show();
@@ -400,6 +404,7 @@ void frm_prev::ShowPanelIcon() {
     icon->SetStretch(true);
     const Picture& shown = decoder_->Get(i - 1);
     icon->SetLogicalGeometry(QRectF(60 * i - 51, 10, 50, 50));
+    icon->SetSpokenName(PanelName(i - 1), TrimFixed(CurrentProcess().PanelPath[i - 1]));
     icon->SetPicture(shown.isNull()
                          ? Picture{}
                          : Picture{shown.image.scaled(icon->DeviceSize(), Qt::IgnoreAspectRatio,
@@ -427,6 +432,9 @@ void frm_prev::Form_KeyUp(int keyCode) {
         default:
             return;
     }
+    const QString status = Label->text();
+    Label->setAccessibleName(status.isEmpty() ? kStatusName
+                                              : kStatusName + QStringLiteral("：") + status);
     PlaceLabel();
 }
 

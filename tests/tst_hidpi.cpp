@@ -53,28 +53,6 @@ int RunOf(const QImage& shot, QPoint at, QPoint step, QRgb colour) {
     return n;
 }
 
-// Runs an action on the player when its first panel is on the screen.
-class PanelWatch : public QObject {
-  public:
-    explicit PanelWatch(std::function<void(frm_prev&)> action) : action_(std::move(action)) {
-        qApp->installEventFilter(this);
-    }
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* player = qobject_cast<frm_prev*>(watched);
-        if (player && event->type() == QEvent::Show && !hooked_) {
-            hooked_ = true;
-            connect(player, &frm_prev::PanelShown, this, [this, player](int index) {
-                if (index == 0) action_(*player);
-            });
-        }
-        return false;
-    }
-
-  private:
-    std::function<void(frm_prev&)> action_;
-    bool hooked_ = false;
-};
-
 }  // namespace
 
 class HiDpiTest : public QObject {
@@ -179,7 +157,8 @@ void HiDpiTest::playerShowsPicturePixelsOneToOne() {
     CurrentProcess().FitMode = 2;
     CurrentProcess().IntervalMs = 100;
     int checked = 0;
-    PanelWatch watch([&](frm_prev& player) {
+    PanelWatch watch([&](frm_prev& player, int index) {
+        if (index != 0) return;
         auto* img = player.findChild<ImageControl*>("Img");
         const QImage shot = player.grab().toImage();
         const QRect screen = ToScreen(img->LogicalGeometry(), ratio_);

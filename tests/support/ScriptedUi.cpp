@@ -71,6 +71,7 @@ void WhenModal(std::function<void(QWidget*)> action) {
 
 #include "app/frm_main.h"
 #include "dialogs/ImageControl.h"
+#include "player/frm_prev.h"
 
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -123,4 +124,18 @@ ProcessRecord SampleProcess(const QString& name) {
     const QString files[] = {"panel1.bmp", "panel2.jpg", "panel3.ico", "panel4.png"};
     for (int i = 0; i < kPanelCount; ++i) AssignFixed(r.PanelPath[i], SampleFile(files[i]));
     return r;
+}
+
+PanelWatch::PanelWatch(std::function<void(frm_prev&, int)> action) : action_(std::move(action)) {
+    qApp->installEventFilter(this);
+}
+
+bool PanelWatch::eventFilter(QObject* watched, QEvent* event) {
+    auto* player = qobject_cast<frm_prev*>(watched);
+    if (player && event->type() == QEvent::Show && !hooked_) {
+        hooked_ = true;
+        connect(player, &frm_prev::PanelShown, this,
+                [this, player](int index) { action_(*player, index); });
+    }
+    return false;
 }

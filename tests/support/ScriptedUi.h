@@ -5,6 +5,7 @@
 #include "dialogs/ProcessView.h"
 #include "platform/PlatformUi.h"
 
+#include <QObject>
 #include <QQueue>
 #include <QStringList>
 #include <functional>
@@ -49,7 +50,20 @@ void WhenModal(std::function<void(QWidget*)> action);
 bool WindowSystemPlacesAndFocuses();
 
 class frm_main;
+class frm_prev;
 class QTemporaryDir;
+
+// Runs an action on the next player shown, as each of its panels reaches the
+// screen, with the panel's index.
+class PanelWatch : public QObject {
+  public:
+    explicit PanelWatch(std::function<void(frm_prev&, int)> action);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    std::function<void(frm_prev&, int)> action_;
+    bool hooked_ = false;
+};
 
 // A stand-in for the main window, for dialogs tested on their own: an owner
 // window, a picture control, a store in a fresh folder, and a count of calls.
