@@ -9,6 +9,8 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -54,4 +56,24 @@ void SetUpApplication(QApplication& app) {
                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&translator);
     IgnoreFileSizeSignal();
+}
+
+std::optional<int> AnswerCommandLine(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--version") {
+            std::printf("kadrelo %s\n%s\n", KADRELO_VERSION, KADRELO_COPYRIGHT);
+            return 0;
+        }
+        if (arg == "--help") {
+            std::fputs(
+                "使い方: kadrelo [--help | --version]\n"
+                "四コマ漫画を作って再生します。操作はすべてウィンドウで行います。\n"
+                "  --help     この説明を表示して終了します\n"
+                "  --version  バージョンを表示して終了します\n",
+                stdout);
+            return 0;
+        }
+    }
+    return std::nullopt;
 }

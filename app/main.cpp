@@ -6,6 +6,7 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
     QApplication app(argc, argv);
     SetUpApplication(app);
     frm_main window(StoreLocation(ExecutableDirectory()));

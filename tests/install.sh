@@ -15,6 +15,11 @@ for size in 16 22 24 32 48 64 128 256; do
     [ "$(identify -format '%wx%h' "$prefix/share/icons/hicolor/${size}x$size/apps/org.example.kadrelo.png")" = "${size}x$size" ]
 done
 chmod -R a-w "$prefix"
+# --help and --version answer without any display.
+for tool in kadrelo kadrelo-store; do
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/$tool" --version | grep -q "^$tool 2.0.1\$"
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/$tool" --help | grep -q "$tool"
+done
 
 export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
@@ -57,7 +62,12 @@ for file in ./usr/bin/kadrelo ./usr/bin/kadrelo-store \
     ./usr/share/metainfo/org.example.kadrelo.metainfo.xml \
     ./usr/share/icons/hicolor/scalable/apps/org.example.kadrelo.svg \
     ./usr/share/icons/hicolor/48x48/apps/org.example.kadrelo.png \
-    ./usr/share/man/man1/kadrelo.1 ./usr/share/man/ja/man1/kadrelo.1; do
+    ./usr/share/man/man1/kadrelo.1.gz ./usr/share/man/man1/kadrelo-store.1.gz \
+    ./usr/share/man/ja/man1/kadrelo.1.gz ./usr/share/man/ja/man1/kadrelo-store.1.gz \
+    ./usr/share/doc/kadrelo/copyright ./usr/share/doc/kadrelo/changelog.gz; do
     grep -qxF "$file" <<<"$contents" || { echo "missing from the package: $file"; exit 1; }
 done
 echo "package contents checked"
+# Debian's own checks of the package: no errors and no warnings.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb"
+echo "lintian: no errors, no warnings"

@@ -25,11 +25,17 @@ int Fail(const QString& message, const QString& reason = {}) {
     return kFailed;
 }
 
+QString UsageText() {
+    return QStringLiteral(
+        "usage: kadrelo-store FILE list\n"
+        "       kadrelo-store FILE show NAME\n"
+        "       kadrelo-store FILE save --overwrite|--keep < RECORD.json\n"
+        "       kadrelo-store FILE delete NAME\n"
+        "       kadrelo-store --help | --version\n");
+}
+
 int Usage() {
-    Print(stderr, QStringLiteral("usage: kadrelo-store FILE list\n"
-                                 "       kadrelo-store FILE show NAME\n"
-                                 "       kadrelo-store FILE save --overwrite|--keep < RECORD.json\n"
-                                 "       kadrelo-store FILE delete NAME\n"));
+    Print(stderr, UsageText());
     return kBadUsage;
 }
 
@@ -141,6 +147,15 @@ int Delete(const ProcessStore& store, const QString& name) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() == 2 && args[1] == u"--version") {
+        Print(stdout, QStringLiteral("kadrelo-store " KADRELO_VERSION "\n" KADRELO_COPYRIGHT "\n"));
+        return 0;
+    }
+    if (args.size() == 2 && args[1] == u"--help") {
+        Print(stdout, UsageText() + QStringLiteral("Process.dat を読み書きします。詳しくは "
+                                                   "kadrelo-store(1) をご覧ください。\n"));
+        return 0;
+    }
     if (args.size() < 3) return Usage();
     const ProcessStore store(args[1]);
     const QString& command = args[2];
