@@ -1,9 +1,5 @@
 #include "platform/Desktop.h"
 
-#include <QtGui/qguiapplication_platform.h>
-#include <sys/resource.h>
-#include <unistd.h>
-#include <xcb/xcb.h>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
@@ -12,41 +8,10 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <thread>
 
 namespace {
-std::function<uint64_t()> g_clockSource;
 int g_cursorCount = 0;
-
-uint64_t RealMicros() {
-    static QElapsedTimer clock = [] {
-        QElapsedTimer c;
-        c.start();
-        return c;
-    }();
-    return uint64_t(clock.nsecsElapsed() / 1000);
-}
 }  // namespace
-
-uint64_t ClockMicros() {
-    return g_clockSource ? g_clockSource() : RealMicros();
-}
-
-void SetClockSource(std::function<uint64_t()> source) {
-    g_clockSource = std::move(source);
-}
-
-void SleepUntil(uint64_t deadlineMicros) {
-    const uint64_t now = ClockMicros();
-    if (now >= deadlineMicros) return;
-    // A replaced clock moves at its own pace: it is looked at again soon.
-    const uint64_t step =
-        g_clockSource ? std::min<uint64_t>(deadlineMicros - now, 200) : deadlineMicros - now;
-    std::this_thread::sleep_for(std::chrono::microseconds(step));
-}
 
 int ShowCursor(bool show) {
     const bool wasHidden = g_cursorCount < 0;
@@ -126,52 +91,4 @@ class Centerer : public QObject {
 
 void CenterOnShow(QWidget* window, QWidget* owner) {
     new Centerer(window, owner ? owner->window() : nullptr);
-}
-
-namespace {
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
-
-xcb_connection_t* XConnection() {
-    if (QGuiApplication::platformName() != u"xcb") return nullptr;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-}  // namespace
-
-void SetEmptyWindowName(QWidget* window) {
-    xcb_connection_t* connection = XConnection();
-    if (!connection || !window->windowHandle()) return;
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
-                        Atom(connection, "_NET_WM_NAME"), Atom(connection, "UTF8_STRING"), 8, 0,
-                        nullptr);
-    xcb_flush(connection);
-}
-
-void QueueUnmap(QWidget* window) {
-    xcb_connection_t* connection = XConnection();
-    if (!connection || !window->windowHandle()) return;
-    xcb_unmap_window(connection, xcb_window_t(window->winId()));
-}
-
-// A request with a reply is carried out after every request before it, so its
-// reply means the drawing has reached the screen.
-void WaitForDisplay() {
-    xcb_connection_t* connection = XConnection();
-    if (!connection) return;
-    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-}
-
-bool DrawingMemoryKeptBetweenPaints() {
-    const QString platform = QGuiApplication::platformName();
-    return platform == u"xcb" || platform == u"offscreen";
-}
-
-void LowerThreadPriority() {
-    setpriority(PRIO_PROCESS, id_t(gettid()), 10);  // on Linux a nice value is per thread
 }

@@ -1,6 +1,6 @@
 #include "player/PanelDecoder.h"
 
-#include "platform/Desktop.h"
+#include "platform/Clock.h"
 
 PanelDecoder::PanelDecoder(std::array<Request, 4> requests) {
     for (int i = 0; i < 4; ++i) futures_[i] = promises_[i].get_future().share();

@@ -1,8 +1,11 @@
 #include "player/frm_prev.h"
 
+#include "player/FramePresenter.h"
+
 #include "dialogs/ImageControl.h"
 #include "dialogs/ProcessView.h"
 #include "model/PictureLayout.h"
+#include "platform/Clock.h"
 #include "platform/ColorValue.h"
 #include "platform/Desktop.h"
 #include "platform/LargeMemory.h"
@@ -23,9 +26,6 @@ namespace {
 
 constexpr int kEnter = 13, kSpace = 32, kEscape = 27;
 const QString kStatusName = QStringLiteral("状態");
-// How long before a panel is due it is laid out and drawn: more than a
-// screen-sized drawing takes.
-constexpr uint64_t kLayOutAheadMicros = 8000;
 // How long a run's picture memory is kept after it, for a run soon after.
 constexpr int kKeepMemoryAfterRunMs = 10000;
 // How long panel 1 waits for the window system to show the window.
@@ -65,7 +65,9 @@ void SetTopMost(QWidget* window, bool topMost) {
     SetWindowTopMost(window, topMost);
 }
 
-frm_prev::frm_prev(QWidget* owner) : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint) {
+frm_prev::frm_prev(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint),
+      presenter_(FramePresenter::ForThisDisplay()) {
     setObjectName(QStringLiteral("frm_prev"));
     // The background is drawn by paintEvent, so that drawing ahead can skip it.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -120,7 +122,7 @@ frm_prev::~frm_prev() = default;
 
 void frm_prev::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    SetEmptyWindowName(this);  // the caption is empty, so is the window's name
+    presenter_->NameWindow(this);  // the caption is empty, so is the window's name
     // The run starts on the first activation; a window manager may never
     // activate a window, so the first showing counts as one too.
     QTimer::singleShot(0, this, &frm_prev::Form_Activate);
@@ -203,7 +205,7 @@ void frm_prev::Form_Activate() {
         if (PanelIndex > 0 || drawnAlready || !shown) {
             SleepUntil(due);
             ShowDrawnAhead(changed);
-            WaitForDisplay();
+            presenter_->WaitUntilOnScreen();
             shown = ClockMicros();
         }
         decoder_->DecodeTheRest();
@@ -214,7 +216,7 @@ void frm_prev::Form_Activate() {
         changed = LayOutPanel();
     }
     SleepUntil(due);  // the last panel too stays its whole time, and no longer
-    HideAtOnce();
+    presenter_->TakeOffScreen(this);
     close();
 }
 
@@ -245,7 +247,7 @@ void frm_prev::DrawAhead(const QRegion& changed) {
     QBackingStore* store = backingStore();
     const QWindow* window = windowHandle();
     if (!store || !window || !window->isExposed() || window->format().hasAlpha() ||
-        !DrawingMemoryKeptBetweenPaints())
+        !presenter_->KeepsDrawingMemory())
         return;
     store->beginPaint(changed);
     render(store->paintDevice(), changed.boundingRect().topLeft(), changed,
@@ -291,25 +293,9 @@ bool frm_prev::ShowFirstFrame(QEvent* expose) {
     if (!Running || PanelIndex != 0 || !windowHandle()->isExposed()) return false;
     if (firstShownAt_) return waitingForExposure_;
     static_cast<QObject*>(windowHandle())->event(expose);  // the window's own handling: the drawing
-    WaitForDisplay();
+    presenter_->WaitUntilOnScreen();
     firstShownAt_ = ClockMicros();
     return true;
-}
-
-// Takes the window off the screen now: the owner's window, beneath, is put
-// back from what it last drew in the same batch of requests, so that it
-// shows right after the unmapping, without waiting for the window system to
-// ask nor for the replies that hiding waits for.
-void frm_prev::HideAtOnce() {
-    QueueUnmap(this);
-    QWidget* below = parentWidget() ? parentWidget()->window() : nullptr;
-    if (below && below->isVisible() && below->backingStore() && below->windowHandle())
-        below->backingStore()->flush(QRegion(below->rect()), below->windowHandle());
-    hide();
-    WaitForDisplay();
-    DoEvents();
-    DoEvents();
-    WaitForDisplay();
 }
 
 // Panel 1 is drawn once the window is on the screen; until the window system
@@ -330,42 +316,35 @@ bool frm_prev::WaitUntilExposed() {
 // A pause restarts the whole time; a stop ends it at once.
 uint64_t frm_prev::WaitPanelTime(uint64_t start) {
     emit PanelShown(PanelIndex);
+    schedule_.StartPanel(start);
     for (;;) {
         const int64_t interval = CurrentProcess().IntervalMs;
-        const uint64_t due = start + uint64_t(std::max<int64_t>(interval, 0)) * 1000;
-        if (ClockMicros() + kLayOutAheadMicros >= due) {
+        if (schedule_.LayOutNextNow(ClockMicros(), interval)) {
             DoEvents();  // what came in last, a pause included
-            if (!Paused && Running) return due;
+            if (!Paused && Running) return schedule_.Due(interval);
         } else {
-            WaitForEventsUntil(due - kLayOutAheadMicros);
+            WaitForEventsUntil(schedule_.WaitUntil(interval));
         }
         if (closed_ || !Running) return ClockMicros();
         if (Paused) {
             while (Paused && Running && !closed_)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
             if (closed_ || !Running) return ClockMicros();
-            start = ClockMicros();
+            schedule_.StartPanel(ClockMicros());
         }
     }
 }
 
 // Sleeps until an event arrives or the deadline is near; the precise timer
-// makes sure one does. Timers can fire a few milliseconds late, so the timer
-// wakes the loop a little early and the last stretch is slept exactly, after
-// handling what has come in meanwhile.
+// makes sure one does.
 void frm_prev::WaitForEventsUntil(uint64_t deadlineMicros) {
-    constexpr uint64_t kFinalStretch = 3000;
-    const uint64_t now = ClockMicros();
-    if (now >= deadlineMicros) return;
-    // Whole milliseconds only: a timer of 0 ms would fire at once, again and
-    // again, until the final stretch began.
-    const uint64_t timerMs = (deadlineMicros - now) / 1000;
-    if (timerMs * 1000 > kFinalStretch) {
-        if (!wake_->isActive())
-            wake_->start(int(std::min<uint64_t>(timerMs - kFinalStretch / 1000, INT32_MAX)));
+    const RunSchedule::WaitPlan plan = RunSchedule::PlanWait(ClockMicros(), deadlineMicros);
+    if (plan.timerMs > 0) {
+        if (!wake_->isActive()) wake_->start(plan.timerMs);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return;
     }
+    if (!plan.sleepRest) return;
     DoEvents();
     SleepUntil(deadlineMicros);
 }

@@ -4,12 +4,14 @@
 #pragma once
 
 #include "player/PanelDecoder.h"
+#include "player/RunSchedule.h"
 
 #include <QDialog>
 #include <QRegion>
 #include <array>
 #include <memory>
 
+class FramePresenter;
 class ImageControl;
 class ProcessView;
 class QLabel;
@@ -52,7 +54,6 @@ class frm_prev : public QDialog {
     void ShowDrawnAhead(const QRegion& changed);
     bool AlreadyDrawnAhead(const QWidget* widget, const QPaintEvent* event) const;
     bool WaitUntilExposed();
-    void HideAtOnce();
     uint64_t WaitPanelTime(uint64_t start);
     bool ShowFirstFrame(QEvent* expose);
     void WaitForEventsUntil(uint64_t deadlineMicros);
@@ -66,6 +67,8 @@ class frm_prev : public QDialog {
     std::array<ImageControl*, 4> PreIcon{};
     QTimer* wake_ = nullptr;
     std::unique_ptr<PanelDecoder> decoder_;
+    std::unique_ptr<FramePresenter> presenter_;
+    RunSchedule schedule_;
     bool closed_ = false;
     QRegion drawnAhead_;  // what is in the drawing memory but not yet on the screen
     bool showingDrawnAhead_ = false;

@@ -2,7 +2,9 @@
 // the run styles and what a run leaves behind.
 #include "app/frm_main.h"
 #include "dialogs/ImageControl.h"
+#include "platform/Clock.h"
 #include "platform/Desktop.h"
+#include "player/RunSchedule.h"
 #include "player/frm_prev.h"
 #include "tests/support/ScriptedUi.h"
 
@@ -108,6 +110,8 @@ class PlayerTest : public QObject {
     void reactivationStartsNoSecondRun();
     void closingDuringRunEndsItCleanly();
     void waitingSleepsUntilThePanelIsDue();
+    void scheduleCountsFromTheScreenAndRestartsOnResume();
+    void waitsNeverSpinOnZeroMillisecondTimers();
 };
 
 void PlayerTest::eachPanelForItsIntervalAfterDrawing() {
@@ -348,6 +352,39 @@ void PlayerTest::closingDuringRunEndsItCleanly() {
     QCOMPARE(run.shownAtMs.size(), 2);
     QVERIFY(!QGuiApplication::overrideCursor());
     QVERIFY(app.window->isVisible());
+}
+
+// The timing of a run on its own, with times chosen by the test.
+void PlayerTest::scheduleCountsFromTheScreenAndRestartsOnResume() {
+    RunSchedule schedule;
+    schedule.StartPanel(1'000'000);
+    QCOMPARE(schedule.Due(500), uint64_t(1'500'000));
+    QCOMPARE(schedule.Due(0), uint64_t(1'000'000));
+    QCOMPARE(schedule.Due(-7), uint64_t(1'000'000));  // as fast as panels can be drawn
+    QCOMPARE(schedule.Due(INT32_MAX), 1'000'000 + uint64_t(INT32_MAX) * 1000);
+    QVERIFY(!schedule.LayOutNextNow(1'491'999, 500));
+    QVERIFY(schedule.LayOutNextNow(1'492'000, 500));
+    QCOMPARE(schedule.WaitUntil(500), uint64_t(1'492'000));
+    // A resume 10 s later gives the panel its whole time again.
+    schedule.StartPanel(11'300'000);
+    QCOMPARE(schedule.Due(500), uint64_t(11'800'000));
+    QVERIFY(!schedule.LayOutNextNow(11'500'000, 500));
+}
+
+// Every wait either arms a timer of at least a millisecond or sleeps its last
+// stretch: a 0 ms timer would fire at once, again and again.
+void PlayerTest::waitsNeverSpinOnZeroMillisecondTimers() {
+    const uint64_t now = 5'000'000;
+    for (uint64_t left = 1; left <= 20'000; ++left) {
+        const RunSchedule::WaitPlan plan = RunSchedule::PlanWait(now, now + left);
+        QVERIFY2(plan.timerMs > 0 || plan.sleepRest, qPrintable(QString::number(left)));
+        // The timer wakes the loop no later than the final stretch begins.
+        QVERIFY(uint64_t(plan.timerMs) * 1000 + RunSchedule::kFinalStretchMicros <= left ||
+                plan.sleepRest);
+        QVERIFY(!plan.sleepRest || left <= RunSchedule::kFinalStretchMicros + 999);
+    }
+    const RunSchedule::WaitPlan past = RunSchedule::PlanWait(now, now - 1);
+    QVERIFY(past.timerMs == 0 && !past.sleepRest);
 }
 
 QTEST_MAIN(PlayerTest)
