@@ -76,10 +76,15 @@ frm_main::frm_main(const QString& storePath) : store_(storePath) {
     connect(img_, &ImageControl::MouseReleased, this, &frm_main::Img_MouseUp);
 
     BuildMenus();
-    client_->resize(kClientWidth, kClientHeight);
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        move(CenteredFramePos(size(), screen->availableGeometry()));
+    // The designed size, grown with the font where the screen's font resolution
+    // is raised, so that the menu bar shows every menu.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double grow = std::max(1.0, screen ? screen->logicalDotsPerInch() / 96.0 : 1.0);
+    const QSize client(int(std::lround(kClientWidth * grow)),
+                       int(std::lround(kClientHeight * grow)));
+    client_->resize(client);
+    resize(client.width(), client.height() + menuBar()->sizeHint().height());
+    if (screen) move(CenteredFramePos(size(), screen->availableGeometry()));
     CenterOnShow(this, nullptr);  // again with the title bar, once the window is framed
 }
 

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -89,6 +90,10 @@ void LayoutTest::captionsShowWhole() {
     dialogs.emplace_back(new frm_cr(*app.window));
     dialogs.emplace_back(new frm_appr(app.window.get(), *app.window->Img()));
     dialogs.emplace_back(new frm_version(app.window.get()));
+    // Every menu of the main window shows on its menu bar.
+    auto* more =
+        app.window->menuBar()->findChild<QWidget*>(QStringLiteral("qt_menubar_ext_button"));
+    QVERIFY(more && !more->isVisible());
     for (auto& dialog : dialogs) {
         dialog->show();
         const QStringList clipped = Clipped(*dialog);
