@@ -67,6 +67,18 @@ QPalette HighContrastPalette() {
     return p;
 }
 
+// A theme's palette for as long as it lives, whatever the test's outcome.
+class ThemeScope {
+  public:
+    explicit ThemeScope(const QPalette& theme) : before_(QApplication::palette()) {
+        QApplication::setPalette(theme);
+    }
+    ~ThemeScope() { QApplication::setPalette(before_); }
+
+  private:
+    QPalette before_;
+};
+
 double TextContrast(const QWidget* w) {
     return ContrastRatio(w->palette().color(QPalette::WindowText),
                          w->palette().color(QPalette::Window));
@@ -83,6 +95,8 @@ class AccessTest : public QObject {
     void aboutLinksByKeyboard();
     void aboutLinksUnderThemes_data();
     void aboutLinksUnderThemes();
+    void everyTextReadsUnderThemes_data() { aboutLinksUnderThemes_data(); }
+    void everyTextReadsUnderThemes();
 };
 
 void AccessTest::everyControlHasAName() {
@@ -196,8 +210,7 @@ void AccessTest::aboutLinksUnderThemes_data() {
 void AccessTest::aboutLinksUnderThemes() {
     QFETCH(QPalette, theme);
     QFETCH(bool, described);
-    const QPalette before = QApplication::palette();
-    QApplication::setPalette(theme);
+    const ThemeScope themed(theme);
     ScriptedUi ui;
     QWidget owner;
     frm_version about(&owner);
@@ -216,7 +229,38 @@ void AccessTest::aboutLinksUnderThemes() {
     if (described) QCOMPARE(web->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     if (!described)
         QCOMPARE(web->palette().color(QPalette::WindowText), theme.color(QPalette::Link));
-    QApplication::setPalette(before);
+}
+
+// Every caption, label and typed text of every window against its own background.
+void AccessTest::everyTextReadsUnderThemes() {
+    QFETCH(QPalette, theme);
+    const ThemeScope themed(theme);
+    AppFixture app;
+    CurrentProcess() = SampleProcess();
+    app.window->ApplyProcess(CurrentProcess());
+    std::vector<std::unique_ptr<QDialog>> dialogs;
+    dialogs.emplace_back(new frm_process(*app.window, QStringLiteral("プロセスの編集")));
+    dialogs.emplace_back(new frm_open(*app.window));
+    dialogs.emplace_back(new frm_prono(*app.window));
+    dialogs.emplace_back(new frm_opt(app.window.get()));
+    dialogs.emplace_back(new frm_cr(*app.window));
+    dialogs.emplace_back(new frm_appr(app.window.get(), *app.window->Img()));
+    dialogs.emplace_back(new frm_version(app.window.get()));
+    for (auto& dialog : dialogs) {
+        dialog->show();
+        for (QWidget* w : dialog->findChildren<QWidget*>()) {
+            const QVariant text = w->property("text");
+            // Disabled controls are meant to recede.
+            if (!text.isValid() || text.toString().isEmpty() || !w->isVisibleTo(dialog.get()) ||
+                !w->isEnabled())
+                continue;
+            const double contrast = ContrastRatio(w->palette().color(w->foregroundRole()),
+                                                  w->palette().color(w->backgroundRole()));
+            QVERIFY2(contrast >= 4.5, qPrintable(dialog->objectName() + u' ' + w->objectName() +
+                                                 u' ' + QString::number(contrast)));
+        }
+        dialog->close();
+    }
 }
 
 QTEST_MAIN(AccessTest)
