@@ -1,10 +1,10 @@
 #include "app/StoreLocation.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace {
 
@@ -28,9 +28,23 @@ bool IsWritable(const QString& directory) {
 
 }  // namespace
 
+// The user's data folder by the XDG rules: $XDG_DATA_HOME when it is an
+// absolute path, else .local/share in the home folder, which comes from the
+// password database when HOME is not set.
+QString DataHome() {
+    const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+    if (QDir::isAbsolutePath(xdg)) return QDir::cleanPath(xdg);
+    QString home = qEnvironmentVariable("HOME");
+    if (!QDir::isAbsolutePath(home))
+        if (const passwd* user = ::getpwuid(::getuid())) home = QFile::decodeName(user->pw_dir);
+    return QDir(home).filePath(QStringLiteral(".local/share"));
+}
+
 QString StoreLocation(const QString& executableDirectory) {
-    if (!IsInstalled(executableDirectory) && IsWritable(executableDirectory))
-        return QDir(executableDirectory).filePath(kStoreName);
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return QDir(data).filePath(QStringLiteral("kadrelo/") + kStoreName);
+    const QString beside = QDir(executableDirectory).filePath(kStoreName);
+    // A store already beside the program is the store, even in a folder that
+    // cannot be written (a copy on read-only media, a shared folder).
+    if (QFileInfo::exists(beside) || QFileInfo(beside).isSymLink()) return beside;
+    if (!IsInstalled(executableDirectory) && IsWritable(executableDirectory)) return beside;
+    return QDir(DataHome()).filePath(QStringLiteral("kadrelo/") + kStoreName);
 }

@@ -35,7 +35,13 @@ bool frm_open::FillProcessList() {
     if (!exists) return false;
     QString error;
     std::optional<TextRows> names = store_.ReadNames(&error);
-    if (!names) return false;
+    if (!names) {
+        // An empty list would look like a store without processes.
+        btnOPEN->setEnabled(false);
+        btnDEL->setEnabled(false);
+        Ui().ShowError(parentWidget(), QStringLiteral("プロセスの一覧を読めません\r") + error);
+        return false;
+    }
     const bool any = !names->isEmpty();
     List->SetRows(std::move(*names));
     return any;

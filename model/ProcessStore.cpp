@@ -54,13 +54,15 @@ bool EncodeField(const FixedText<N>& field, char* out) {
     return encoded.lossless && TrimFixed(cp932::Decode(stored)) == TrimFixed(field);
 }
 
-// Why a field cannot be stored: too long, or the first character that code
-// page 932 cannot hold.
-QString FieldProblem(const QString& fieldName, QStringView text) {
+// Why a field cannot be stored: the first character that code page 932
+// cannot hold, too many bytes, or else that it would read back otherwise.
+QString FieldProblem(const QString& fieldName, QStringView text, qsizetype fieldBytes) {
     const cp932::Encoded encoded = cp932::Encode(text);
-    if (encoded.lossless) return fieldName + QStringLiteral("が長すぎます");
-    return fieldName +
-           QStringLiteral("に保存できない文字「%1」があります").arg(Shown(encoded.firstLost));
+    if (!encoded.lossless)
+        return fieldName +
+               QStringLiteral("に保存できない文字「%1」があります").arg(Shown(encoded.firstLost));
+    if (encoded.bytes.size() > fieldBytes) return fieldName + QStringLiteral("が長すぎます");
+    return fieldName + QStringLiteral("は保存すると元のとおりに読み戻せません");
 }
 
 // ---- file helpers --------------------------------------------------------
@@ -228,6 +230,34 @@ QString NotAStoreFile() {
     return QStringLiteral("Process.dat はプロセスの保存ファイルではありません");
 }
 
+// Opens the store file without ever waiting on it: a FIFO, a socket or a
+// device in its place is refused at once, before anything is read, and so is
+// a change to a file with several names (hard links), which the rename that
+// replaces it would split in two. The reason is left empty for a missing file.
+int OpenStoreFile(const QString& file, int flags, bool forChange, QString* reason) {
+    reason->clear();
+    const int fd = Files().Open(file.toLocal8Bit().constData(), flags | O_NONBLOCK | O_NOCTTY, 0);
+    if (fd < 0) {
+        if (errno != ENOENT) *reason = DescribeFileError(errno);
+        return -1;
+    }
+    struct stat info {};
+    if (Files().FStat(fd, &info) != 0)
+        *reason = DescribeFileError(errno);
+    else if (S_ISDIR(info.st_mode))
+        *reason = DescribeFileError(EISDIR);
+    else if (!S_ISREG(info.st_mode))
+        *reason = QStringLiteral("Process.dat が通常のファイルではありません");
+    else if (forChange && info.st_nlink > 1)
+        *reason =
+            QStringLiteral("Process.dat にはほかの名前（ハードリンク）があるため変更できません");
+    else
+        return fd;
+    Files().Close(fd);
+    errno = EINVAL;
+    return -1;
+}
+
 }  // namespace
 
 // ---- StoreFile -----------------------------------------------------------
@@ -302,13 +332,13 @@ ProcessRecord DecodeRecord(QByteArrayView bytes) {
 std::optional<QByteArray> EncodeRecord(const ProcessRecord& r, QString* problem) {
     QByteArray out(kRecordSize, '\0');
     if (!EncodeField(r.Name, out.data() + kNameOffset)) {
-        *problem = FieldProblem(QStringLiteral("プロセス名"), TrimFixed(r.Name));
+        *problem = FieldProblem(QStringLiteral("プロセス名"), TrimFixed(r.Name), kNameLength);
         return std::nullopt;
     }
     for (int i = 0; i < kPanelCount; ++i) {
         if (!EncodeField(r.PanelPath[i], out.data() + kPathOffset + kPathLength * i)) {
             *problem = FieldProblem(QString::number(i + 1) + QStringLiteral("コマ目のパス"),
-                                    TrimFixed(r.PanelPath[i]));
+                                    TrimFixed(r.PanelPath[i]), kPathLength);
             return std::nullopt;
         }
     }
@@ -327,32 +357,41 @@ std::optional<QByteArray> EncodeRecord(const ProcessRecord& r, QString* problem)
 
 bool ProcessStore::Exists() const {
     struct stat info {};
-    return Files().Stat(path_.toLocal8Bit().constData(), &info) == 0;
+    return Files().Stat(Target().toLocal8Bit().constData(), &info) == 0;
 }
 
 std::optional<StoreFile> ProcessStore::Read(QString* error) const {
-    error->clear();
-    Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDONLY, 0));
+    return ReadFile(Target(), false, error);
+}
+
+std::optional<StoreFile> ProcessStore::ReadFile(const QString& file, bool forChange,
+                                                QString* error) const {
+    Fd fd(OpenStoreFile(file, O_RDONLY, forChange, error));
+    if (fd.get() < 0) return std::nullopt;
     QByteArray bytes;
     qint64 size = 0;
-    if (fd.get() < 0 || !ReadStoreBytes(fd.get(), bytes, &size)) {
-        if (errno != ENOENT) *error = DescribeFileError(errno);
+    if (!ReadStoreBytes(fd.get(), bytes, &size)) {
+        *error = DescribeFileError(errno);
         return std::nullopt;
     }
     return StoreFile(std::move(bytes), size);
 }
 
+QString ProcessStore::Target() const {
+    return ResolveLinks(path_);
+}
+
 std::optional<TextRows> ProcessStore::ReadNames(QString* error) const {
     constexpr qint64 kSlice = 256;  // records per read: small enough to stay in the cache
-    error->clear();
-    Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDONLY, 0));
+    Fd fd(OpenStoreFile(Target(), O_RDONLY, false, error));
+    if (fd.get() < 0) return std::nullopt;
     QByteArray header;
     qint64 size = 0;
     auto failed = [&] {
-        if (errno != ENOENT) *error = DescribeFileError(errno);
+        *error = DescribeFileError(errno);
         return std::nullopt;
     };
-    if (fd.get() < 0 || !ReadHeader(fd.get(), header, &size)) return failed();
+    if (!ReadHeader(fd.get(), header, &size)) return failed();
     const StoreFile file(header, size);
     const qint64 whole = std::max<qint64>(size - kHeaderSize, 0) / kRecordSize;
     const qint64 count =
@@ -374,19 +413,21 @@ std::optional<TextRows> ProcessStore::ReadNames(QString* error) const {
     return TextRows::FromNulEnded(cp932::Decode(joined));
 }
 
-StoreResult ProcessStore::CreateWith(const QByteArray& record) const {
+StoreResult ProcessStore::CreateWith(const QString& target, const QByteArray& record) const {
     const QByteArray header = MakeHeader(NewMagic(), 1);
-    return WriteBesideAndRename(path_, {header, record}, 0644);
+    return WriteBesideAndRename(target, {header, record}, 0644);
 }
 
 // Writes the record after the records readers see, then raises the count, so
 // that the header never claims a record that is not there.
-StoreResult ProcessStore::Append(const StoreFile& file, const QByteArray& record) const {
+StoreResult ProcessStore::Append(const QString& target, const StoreFile& file,
+                                 const QByteArray& record) const {
     const int32_t count = file.RecordCount();
     if (count >= kMaxRecords)
         return Failure(QStringLiteral("これ以上保存できません（%1件まで）").arg(kMaxRecords));
-    Fd fd(Files().Open(path_.toLocal8Bit().constData(), O_RDWR, 0));
-    if (fd.get() < 0) return ErrnoFailure();
+    QString reason;
+    Fd fd(OpenStoreFile(target, O_RDWR, true, &reason));
+    if (fd.get() < 0) return Failure(reason.isEmpty() ? DescribeFileError(ENOENT) : reason);
     const QByteArray header = MakeHeader(file.RawMagic(), int16_t(count + 1));
     if (WriteAll(fd.get(), record.constData(), kRecordSize, RecordOffset(count)) &&
         Files().FSync(fd.get()) == 0 && WriteAll(fd.get(), header.constData(), kHeaderSize, 0) &&
@@ -403,12 +444,15 @@ StoreResult ProcessStore::Append(const StoreFile& file, const QByteArray& record
 
 // Replaces record index by writing the whole store anew beside it: the stored
 // record is the old one or the new one, whatever happens meanwhile.
-StoreResult ProcessStore::Overwrite(const StoreFile& file, int32_t index,
+// The header counts exactly the records written, also where the old one
+// claimed more than the file held.
+StoreResult ProcessStore::Overwrite(const QString& target, const StoreFile& file, int32_t index,
                                     const QByteArray& record) const {
-    QList<QByteArrayView> pieces{file.RawHeader()};
+    const QByteArray header = MakeHeader(file.RawMagic(), int16_t(file.RecordCount()));
+    QList<QByteArrayView> pieces{header};
     for (int32_t i = 0; i < file.RecordCount(); ++i)
         AppendPiece(pieces, i == index ? QByteArrayView(record) : file.RawRecord(i));
-    return WriteBesideAndRename(path_, pieces, ModeOf(path_));
+    return WriteBesideAndRename(target, pieces, ModeOf(target));
 }
 
 // One locked pass of a save: read the store as it is now, decide where the
@@ -419,14 +463,16 @@ StoreResult ProcessStore::SaveLocked(const QByteArray& record, const QString& na
                                      std::optional<bool> overwrite, bool* needsAnswer) const {
     *needsAnswer = false;
     QString error;
-    // The first save creates the store's folder when it does not exist yet.
-    if (!QDir().mkpath(QFileInfo(path_).absolutePath()))
-        return Failure(QStringLiteral("保存先のフォルダを作れません"));
-    std::optional<StoreLock> lock = StoreLock::Take(path_, &error);
+    const QString target = Target();
+    // The first save creates the store's folder when it does not exist yet,
+    // for this user alone.
+    if (!MakeFolders(QFileInfo(target).absolutePath(), 0700))
+        return Failure(QStringLiteral("保存先のフォルダを作れません\r") + DescribeFileError(errno));
+    std::optional<StoreLock> lock = StoreLock::Take(target, &error);
     if (!lock) return Failure(error);
-    RemoveLeftoverTemporaries(path_);
-    const std::optional<StoreFile> file = Read(&error);
-    if (!file) return error.isEmpty() ? CreateWith(record) : Failure(error);
+    RemoveLeftoverTemporaries(target);
+    const std::optional<StoreFile> file = ReadFile(target, true, &error);
+    if (!file) return error.isEmpty() ? CreateWith(target, record) : Failure(error);
     if (!file->MagicOk()) return Failure(NotAStoreFile());
     if (file->Count() < 0) return Failure(QStringLiteral("Process.dat の件数が壊れています"));
     const int32_t count = file->RecordCount();
@@ -436,9 +482,9 @@ StoreResult ProcessStore::SaveLocked(const QByteArray& record, const QString& na
             *needsAnswer = true;
             return Success();
         }
-        return *overwrite ? Overwrite(*file, i, record) : Success();
+        return *overwrite ? Overwrite(target, *file, i, record) : Success();
     }
-    return Append(*file, record);
+    return Append(target, *file, record);
 }
 
 StoreResult ProcessStore::SaveProcess(const ProcessRecord& record,
@@ -458,10 +504,11 @@ StoreResult ProcessStore::SaveProcess(const ProcessRecord& record,
 
 StoreResult ProcessStore::DeleteProcess(const QString& name) const {
     QString error;
-    std::optional<StoreLock> lock = StoreLock::Take(path_, &error);
+    const QString target = Target();
+    std::optional<StoreLock> lock = StoreLock::Take(target, &error);
     if (!lock) return Failure(error);
-    RemoveLeftoverTemporaries(path_);
-    const std::optional<StoreFile> file = Read(&error);
+    RemoveLeftoverTemporaries(target);
+    const std::optional<StoreFile> file = ReadFile(target, true, &error);
     if (!file) return Failure(error.isEmpty() ? QStringLiteral("Process.dat がありません") : error);
     if (!file->MagicOk()) return Failure(NotAStoreFile());
     const int32_t count = file->RecordCount();
@@ -478,7 +525,7 @@ StoreResult ProcessStore::DeleteProcess(const QString& name) const {
     }
     const QByteArray header = MakeHeader(file->RawMagic(), kept);
     pieces.prepend(header);
-    return WriteBesideAndRename(path_, pieces, ModeOf(path_));
+    return WriteBesideAndRename(target, pieces, ModeOf(target));
 }
 
 std::optional<ProcessRecord> ProcessStore::FindProcessByName(const QString& name,

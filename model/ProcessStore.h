@@ -83,9 +83,14 @@ class ProcessStore {
     std::optional<ProcessRecord> FindProcessByName(const QString& name, QString* error) const;
 
   private:
-    StoreResult CreateWith(const QByteArray& record) const;
-    StoreResult Append(const StoreFile& file, const QByteArray& record) const;
-    StoreResult Overwrite(const StoreFile& file, int32_t index, const QByteArray& record) const;
+    // The file the store's path leads to now, links followed.
+    QString Target() const;
+    std::optional<StoreFile> ReadFile(const QString& target, bool forChange, QString* error) const;
+    StoreResult CreateWith(const QString& target, const QByteArray& record) const;
+    StoreResult Append(const QString& target, const StoreFile& file,
+                       const QByteArray& record) const;
+    StoreResult Overwrite(const QString& target, const StoreFile& file, int32_t index,
+                          const QByteArray& record) const;
     StoreResult SaveLocked(const QByteArray& record, const QString& name,
                            std::optional<bool> overwrite, bool* needsAnswer) const;
 

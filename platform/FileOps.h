@@ -25,8 +25,18 @@ FileOps& Files();
 // Replaces the file-system calls; nullptr restores the real ones.
 void SetFiles(FileOps* files);
 
-// A short Japanese reason for an errno value, for the second line of a failure message.
+// A short Japanese reason for an errno value, for the second line of a failure
+// message; where there is no Japanese wording of its own, a general one with
+// the system's text after it.
 QString DescribeFileError(int error);
+
+// The file that path leads to: symbolic links followed (also one that leads
+// to a file not made yet), so that every name of a store reaches one file.
+QString ResolveLinks(const QString& path);
+
+// Makes the folder and any missing folders above it with the given mode;
+// true when it exists afterwards.
+bool MakeFolders(const QString& path, mode_t mode);
 
 // Ignores SIGXFSZ, so that writing past a file-size limit fails with EFBIG
 // instead of ending the program.

@@ -42,6 +42,7 @@ class YesNoBox : public QMessageBox {
                       owner) {
         setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
         setDefaultButton(QMessageBox::Yes);
+        setTextFormat(Qt::PlainText);  // names and paths are shown as they are
     }
 
   protected:
@@ -93,6 +94,7 @@ class QtPlatformUi final : public PlatformUi {
     void ShowError(QWidget* owner, const QString& message) override {
         QMessageBox box(QMessageBox::Critical, kAppTitle, DisplayLines(message), QMessageBox::Ok,
                         owner);
+        box.setTextFormat(Qt::PlainText);  // names and paths are shown as they are
         CenterOnShow(&box, owner);
         box.exec();
     }

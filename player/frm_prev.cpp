@@ -73,6 +73,7 @@ frm_prev::frm_prev(QWidget* owner)
     setAttribute(Qt::WA_OpaquePaintEvent);
     Label = new QLabel(this);
     Label->setObjectName(QStringLiteral("Label"));
+    Label->setTextFormat(Qt::PlainText);  // a path is shown as it is, whatever it holds
     Label->setAccessibleName(kStatusName);
     Label->setAutoFillBackground(true);
     Img = new ImageControl(this);

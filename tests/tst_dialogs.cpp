@@ -72,6 +72,7 @@ class DialogsTest : public QObject {
     void colourChooserResultIsBgr();
     void dialogsSitCentredOnTheirOwner();
     void yesNoQuestionsHaveNoCancel();
+    void messagesShowStoredTextAsItIs();
     void fitDialogFreezesPresentSize();
     void fitDialogModes();
     void aboutShowsVersionAndBeeps();
@@ -319,6 +320,25 @@ void DialogsTest::dialogsSitCentredOnTheirOwner() {
         QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         dialog->close();
     }
+}
+
+// A name or path in a message is shown as its characters, whatever markup it holds.
+void DialogsTest::messagesShowStoredTextAsItIs() {
+    QWidget owner;
+    owner.resize(400, 300);
+    owner.show();
+    QStringList shown;
+    auto read = [&](QWidget* box) {
+        auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        shown << (label->textFormat() == Qt::PlainText ? label->text() : QString());
+        qobject_cast<QMessageBox*>(box)->buttons().first()->click();
+    };
+    WhenModal(read);
+    Ui().AskYesNo(&owner, QStringLiteral("<img src=r.bmp>\r削除しますか？"));
+    WhenModal(read);
+    Ui().ShowError(&owner, QStringLiteral("開けません\r<b>/p/x.bmp</b>"));
+    QCOMPARE(shown,
+             (QStringList{"<img src=r.bmp>\n削除しますか？", "開けません\n<b>/p/x.bmp</b>"}));
 }
 
 void DialogsTest::yesNoQuestionsHaveNoCancel() {

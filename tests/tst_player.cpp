@@ -10,6 +10,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -162,19 +163,26 @@ void PlayerTest::escapeWhilePausedEndsTheRun() {
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
+// The path is shown as it is, also where it looks like markup.
 void PlayerTest::enterShowsPathThatStays() {
     AppFixture app;
     UseSamples(0, 1000);
+    const QString second = app.dir->filePath("<img src=r.bmp>.jpg");
+    QVERIFY(QFile::copy(app.samplePath("panel2.jpg"), second));
+    AssignFixed(CurrentProcess().PanelPath[1], second);
     QStringList texts;
     QList<bool> shown;
+    bool whole = false;
     RunScript run({{0, 1500, [](frm_prev& p) { Release(p, Qt::Key_Return); }}});
     run.onPanel = [&](frm_prev& p, int) {
-        texts << p.findChild<QLabel*>("Label")->text();
-        shown << p.findChild<QLabel*>("Label")->isVisible();
+        auto* label = p.findChild<QLabel*>("Label");
+        texts << label->text();
+        shown << label->isVisible();
+        whole = label->width() >= label->fontMetrics().horizontalAdvance(second);
     };
     run.Play(*app.window);
-    const QString second = TrimFixed(CurrentProcess().PanelPath[1]);
     QCOMPARE(texts, (QStringList{"", "", second, second}));  // read as each panel starts
+    QVERIFY(whole);  // drawn as its characters, not as a picture
     // While empty, the status line is not there to hide part of the picture.
     QCOMPARE(shown, (QList<bool>{false, false, true, true}));
 }

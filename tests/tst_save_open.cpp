@@ -8,6 +8,10 @@
 #include "model/ProcessStore.h"
 #include "tests/support/ScriptedUi.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,6 +61,7 @@ class SaveOpenTest : public QObject {
     void firstArrowKeySelects_data();
     void firstArrowKeySelects();
     void storeLocation();
+    void unreadableStoreIsReportedWhenTheListOpens();
     void openByDoubleClickAndCaseTwins();
     void deleteAsksRefillsAndKeepsCurrent();
     void missingOrForeignStoreButtons();
@@ -299,7 +304,39 @@ void SaveOpenTest::storeLocation() {
     AssignFixed(r.Name, QStringLiteral("first"));
     QVERIFY(ProcessStore(xdg).SaveProcess(r, [] { return true; }).ok);
     QVERIFY(QFileInfo(xdg).isFile());
+    // A store already beside the program is the store, also in a folder no one may write to.
+    QVERIFY(QFile::copy(xdg, portable + "/Process.dat"));
+    QFile::setPermissions(portable, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QCOMPARE(StoreLocation(portable), portable + "/Process.dat");
+    QFile::setPermissions(portable,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // A relative XDG_DATA_HOME is ignored; without HOME the home folder comes from
+    // the password database.
+    qputenv("XDG_DATA_HOME", "relative/data");
+    QCOMPARE(StoreLocation(bin), QDir::homePath() + "/.local/share/kadrelo/Process.dat");
+    const QByteArray home = qgetenv("HOME");
+    qunsetenv("HOME");
+    const QString fromPasswd = QFile::decodeName(::getpwuid(::getuid())->pw_dir);
+    QCOMPARE(StoreLocation(bin), fromPasswd + "/.local/share/kadrelo/Process.dat");
+    qputenv("HOME", home);
     qunsetenv("XDG_DATA_HOME");
+}
+
+// A store that cannot be read says so when the list opens, instead of an
+// empty list that looks like a store without processes.
+void SaveOpenTest::unreadableStoreIsReportedWhenTheListOpens() {
+    AppFixture app;
+    QCOMPARE(::mkfifo(app.storePath().toLocal8Bit().constData(), 0644), 0);
+    bool buttonsOff = false;
+    WhenModal([&](QWidget* dialog) {
+        buttonsOff = !dialog->findChild<QPushButton*>("btnOPEN")->isEnabled() &&
+                     !dialog->findChild<QPushButton*>("btnDEL")->isEnabled();
+        dialog->close();
+    });
+    OpenCommand(*app.window);
+    QCOMPARE(app.ui.errors,
+             QStringList{"プロセスの一覧を読めません\rProcess.dat が通常のファイルではありません"});
+    QVERIFY(buttonsOff);
 }
 
 void SaveOpenTest::openByDoubleClickAndCaseTwins() {

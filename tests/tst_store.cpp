@@ -6,6 +6,9 @@
 #include "platform/FileOps.h"
 
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -145,6 +148,12 @@ class StoreTest : public QObject {
     void overwriteQuestionIsAskedWithoutTheLock();
     void invalidBytesSurviveOpenAndSave();
     void charactersOutsideTheBmpAreRefused();
+    void specialFilesAreRefusedAtOnce_data();
+    void specialFilesAreRefusedAtOnce();
+    void linkedStoreStaysOneStore();
+    void hardLinkedStoreIsNotChanged();
+    void rewriteCountsTheRecordsItWrites();
+    void firstSaveMakesPrivateFolders();
 
   private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -665,3 +674,109 @@ void StoreTest::charactersOutsideTheBmpAreRefused() {
 
 QTEST_GUILESS_MAIN(StoreTest)
 #include "tst_store.moc"
+
+// A FIFO, a socket or a device in place of the store: every operation returns
+// at once with a reason, and nothing is written.
+void StoreTest::specialFilesAreRefusedAtOnce_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("socket") << "socket";
+    QTest::newRow("device") << "device";
+}
+
+void StoreTest::specialFilesAreRefusedAtOnce() {
+    QFETCH(QString, kind);
+    QString path = path_;
+    if (kind == u"fifo") QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0644), 0);
+    if (kind == u"device") path = QStringLiteral("/dev/zero");
+    int listener = -1;
+    if (kind == u"socket") {
+        listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, path.toLocal8Bit().constData(), sizeof address.sun_path);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        QCOMPARE(::listen(listener, 1), 0);
+    }
+    const ProcessStore store(path);
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    QVERIFY(!store.Read(&error));
+    QVERIFY2(error.contains(u"通常のファイルではありません"), qPrintable(error));
+    QVERIFY(!store.ReadNames(&error));
+    QVERIFY(!error.isEmpty());
+    const StoreResult saved = store.SaveProcess(Record("x"), NeverAsked);
+    QVERIFY(!saved.ok);
+    QVERIFY2(saved.reason.contains(u"通常のファイルではありません"), qPrintable(saved.reason));
+    QVERIFY(!store.DeleteProcess("x").ok);
+    QVERIFY(!store.FindProcessByName("x", &error));
+    QVERIFY(clock.elapsed() < 2000);
+    if (listener >= 0) ::close(listener);
+    QCOMPARE(FilesIn(*dir_).filter(u".tmp-"), QStringList());
+}
+
+// Saving through a link and through the file it names changes one store, and
+// the link stays a link.
+void StoreTest::linkedStoreStaysOneStore() {
+    const QString real = dir_->filePath("real/Process.dat");
+    QVERIFY(QDir().mkpath(dir_->filePath("real")));
+    QVERIFY(QFile::link(real, path_));  // a link to a store not made yet
+    const ProcessStore viaLink(path_), direct(real);
+    QVERIFY(viaLink.SaveProcess(Record("one"), NeverAsked).ok);
+    QVERIFY(direct.SaveProcess(Record("two"), NeverAsked).ok);
+    QVERIFY(viaLink.SaveProcess(Record("ONE", "/p/new.bmp"), Yes).ok);  // a rewrite
+    QVERIFY(viaLink.DeleteProcess("two").ok);
+    QVERIFY(QFileInfo(path_).isSymLink());
+    QCOMPARE(ReadBytes(path_), ReadBytes(real));
+    QString error;
+    QCOMPARE(direct.FindProcessByName("one", &error)->PanelPath[0][0], u'/');
+    QCOMPARE(direct.Read(&error)->RecordCount(), 1);
+    // A link to the folder reaches the same store too, under the same lock.
+    QVERIFY(QFile::link(dir_->filePath("real"), dir_->filePath("alias")));
+    QVERIFY(ProcessStore(dir_->filePath("alias/Process.dat"))
+                .SaveProcess(Record("three"), NeverAsked)
+                .ok);
+    QCOMPARE(direct.Read(&error)->RecordCount(), 2);
+}
+
+// A file with a second name would be split by the rename that replaces it:
+// changes are refused with the reason, reading goes on.
+void StoreTest::hardLinkedStoreIsNotChanged() {
+    const ProcessStore store(path_);
+    QVERIFY(store.SaveProcess(Record("one"), NeverAsked).ok);
+    const QString other = dir_->filePath("other.dat");
+    QCOMPARE(::link(path_.toLocal8Bit().constData(), other.toLocal8Bit().constData()), 0);
+    const QByteArray before = ReadBytes(path_);
+    for (const StoreResult& result :
+         {store.SaveProcess(Record("two"), NeverAsked), store.SaveProcess(Record("one"), Yes),
+          store.DeleteProcess("one")}) {
+        QVERIFY(!result.ok);
+        QVERIFY2(result.reason.contains(u"ハードリンク"), qPrintable(result.reason));
+    }
+    QCOMPARE(ReadBytes(path_), before);
+    QCOMPARE(ReadBytes(other), before);
+    QString error;
+    QCOMPARE(store.Read(&error)->RecordCount(), 1);
+}
+
+// After a torn last record the header claims one record more than the file
+// holds; a rewrite writes the count of the records it writes.
+void StoreTest::rewriteCountsTheRecordsItWrites() {
+    WriteBytes(path_, Header(3) + RawRecord("a") + RawRecord("b") + RawRecord("c").left(500));
+    QVERIFY(ProcessStore(path_).SaveProcess(Record("A", "/p/x.bmp"), Yes).ok);
+    const QByteArray bytes = ReadBytes(path_);
+    QCOMPARE(bytes.size(), 7 + 2 * 1078);
+    QCOMPARE(bytes.left(7), Header(2));
+}
+
+// The first save makes the store's missing folders for this user alone.
+void StoreTest::firstSaveMakesPrivateFolders() {
+    const QString deep = dir_->filePath("data/kadrelo/Process.dat");
+    QVERIFY(ProcessStore(deep).SaveProcess(Record("one"), NeverAsked).ok);
+    for (const char* folder : {"data", "data/kadrelo"}) {
+        struct stat info {};
+        QCOMPARE(::stat(dir_->filePath(folder).toLocal8Bit().constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, mode_t(0700));
+    }
+}

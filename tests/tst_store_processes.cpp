@@ -4,6 +4,7 @@
 #include "model/ProcessStore.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -69,6 +70,9 @@ class StoreProcessesTest : public QObject {
     void twoSavingLoseNothing();
     void savingWhileOtherDeletesLosesNothing();
     void killedOverwriteLeavesOldOrNew();
+    void savingThroughALinkAndItsFileLosesNothing();
+    void listedNamesGoBackToShowAndDelete();
+    void toolRefusesWhatItCannotStore();
 };
 
 void StoreProcessesTest::twoSavingLoseNothing() {
@@ -148,6 +152,107 @@ void StoreProcessesTest::killedOverwriteLeavesOldOrNew() {
     // The next change clears whatever the killed ones left.
     QVERIFY(ProcessStore(store).DeleteProcess("n0").ok);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Process.dat"});
+}
+
+// Two processes, one through a link to the store and one through the file
+// itself, save at once: one store, one lock, nothing lost.
+void StoreProcessesTest::savingThroughALinkAndItsFileLosesNothing() {
+    QTemporaryDir dir;
+    const QString store = dir.filePath("Process.dat");
+    const QString link = dir.filePath("link/Process.dat");
+    QVERIFY(QDir().mkpath(dir.filePath("link")));
+    QVERIFY(QFile::link(store, link));
+    const QString save =
+        QStringLiteral(R"(printf '{"Name":"%s"}' "$n" | "$TOOL" "$STORE" save --keep 2>/dev/null)");
+    std::unique_ptr<QProcess> a(StartLoop(store, save, Names("a", 40)));
+    std::unique_ptr<QProcess> b(StartLoop(link, save, Names("b", 40)));
+    QVERIFY(a->waitForFinished(60000) && b->waitForFinished(60000));
+    QCOMPARE((Succeeded(a.get()) + Succeeded(b.get())).size(), 80);
+    QCOMPARE(Stored(store).size(), 80);
+    QVERIFY(QFileInfo(link).isSymLink());
+}
+
+namespace {
+// Runs the tool and gives its exit status, standard output and standard error.
+struct ToolRun {
+    int status = -1;
+    QByteArray out;
+    QString error;
+};
+
+ToolRun RunTool(const QStringList& arguments, const QByteArray& input = {}) {
+    QProcess tool;
+    tool.start(kTool, arguments);
+    tool.write(input);
+    tool.closeWriteChannel();
+    if (!tool.waitForFinished(5000)) {
+        tool.kill();
+        tool.waitForFinished();
+        return {};
+    }
+    return {tool.exitCode(), tool.readAllStandardOutput(),
+            QString::fromUtf8(tool.readAllStandardError())};
+}
+}  // namespace
+
+// Names with a line break, an escape sequence, a backslash and a byte that is
+// no character are listed one to a line with nothing raw, and each listed form
+// is taken back by show and delete.
+void StoreProcessesTest::listedNamesGoBackToShowAndDelete() {
+    QTemporaryDir dir;
+    const QString store = dir.filePath("Process.dat");
+    Seed(store, {QStringLiteral("a\nb"), QStringLiteral("x\x1b[31my"), QStringLiteral("c\\d"),
+                 QStringLiteral("plain")});
+    // A name holding a byte that is no code page 932 character, as a foreign store has it.
+    QFile file(store);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    file.seek(7 + 1078 * 3 + 5);
+    file.write("\xFF", 1);
+    file.close();
+    const ToolRun list = RunTool({store, "list"});
+    QCOMPARE(list.status, 0);
+    const QList<QByteArray> lines = list.out.split('\n');
+    QCOMPARE(lines, (QList<QByteArray>{"a\\x0Ab", "x\\x1B[31my", "c\\\\d", "plain\\xFF", ""}));
+    const ToolRun nul = RunTool({store, "list", "--null"});
+    QCOMPARE(nul.out.split('\0').size(), 5);
+    for (const QByteArray& line : lines.first(4)) {
+        const QString name = QString::fromUtf8(line);
+        const ToolRun shown = RunTool({store, "show", name});
+        QVERIFY2(shown.status == 0, qPrintable(name + u' ' + shown.error));
+        QCOMPARE(RunTool({store, "delete", name}).status, 0);
+    }
+    QCOMPARE(Stored(store), QStringList());
+    QCOMPARE(RunTool({store, "show", "bad\\q"}).status, 1);
+}
+
+// Refusals come at once with their real reason: a NUL inside a name, a FIFO
+// or a device as the store, a file-size limit (no signal ends the tool).
+void StoreProcessesTest::toolRefusesWhatItCannotStore() {
+    QTemporaryDir dir;
+    const QString store = dir.filePath("Process.dat");
+    const ToolRun nul = RunTool({store, "save", "--keep"}, R"({"Name":"x\u0000y"})");
+    QCOMPARE(nul.status, 1);
+    QVERIFY2(nul.error.contains(u"NUL"), qPrintable(nul.error));
+    QVERIFY(!QFileInfo::exists(store));
+    const QString fifo = dir.filePath("fifo.dat");
+    QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0644), 0);
+    for (const QString& special : {fifo, QStringLiteral("/dev/zero")})
+        for (const QStringList& command :
+             {QStringList{"list"}, QStringList{"show", "x"}, QStringList{"delete", "x"}}) {
+            const ToolRun run = RunTool(QStringList{special} + command);
+            QCOMPARE(run.status, 1);  // and within the 5 s RunTool allows
+            QVERIFY2(run.error.contains(u"通常のファイルではありません"), qPrintable(run.error));
+        }
+    QProcess limited;
+    limited.start("prlimit", {"--fsize=1000", kTool, store, "save", "--keep"});
+    limited.write(R"({"Name":"big"})");
+    limited.closeWriteChannel();
+    QVERIFY(limited.waitForFinished(5000));
+    QCOMPARE(limited.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(limited.exitCode(), 1);
+    QVERIFY(
+        QString::fromUtf8(limited.readAllStandardError()).contains(u"ディスクの空きが足りません"));
+    QVERIFY(!QFileInfo::exists(store));
 }
 
 QTEST_GUILESS_MAIN(StoreProcessesTest)

@@ -3,6 +3,7 @@
 // windows, with no display.
 #include "model/ProcessStore.h"
 #include "platform/CodePage932.h"
+#include "platform/FileOps.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -27,7 +28,7 @@ int Fail(const QString& message, const QString& reason = {}) {
 
 QString UsageText() {
     return QStringLiteral(
-        "usage: kadrelo-store FILE list\n"
+        "usage: kadrelo-store FILE list [--null]\n"
         "       kadrelo-store FILE show NAME\n"
         "       kadrelo-store FILE save --overwrite|--keep < RECORD.json\n"
         "       kadrelo-store FILE delete NAME\n"
@@ -77,8 +78,9 @@ template <std::size_t N>
 bool AssignWhole(FixedText<N>& field, const QJsonValue& value, const QString& what,
                  QString* error) {
     const QString text = value.toString();
+    if (text.contains(u'\0')) *error = what + QStringLiteral("に NUL 文字（U+0000）は使えません");
     if (text.size() > qsizetype(N)) *error = what + QStringLiteral("が長すぎます");
-    if (text.size() > qsizetype(N)) return false;
+    if (!error->isEmpty()) return false;
     AssignFixed(field, text);
     return true;
 }
@@ -105,12 +107,62 @@ std::optional<ProcessRecord> FromJson(const QJsonObject& o, QString* error) {
     return std::nullopt;
 }
 
-int List(const ProcessStore& store) {
+// A stored name as list prints it, in a form that show and delete take back:
+// a backslash is written \\, a control character and a byte that is no code
+// page 932 character \xHH, a C1 control \u00HH; everything else as it is.
+QString EscapedName(const QString& name) {
+    const auto hex = [](uint value, int digits) {
+        return QString::number(value, 16).toUpper().rightJustified(digits, u'0');
+    };
+    QString out;
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (u < 0x20 || u == 0x7F)
+            out += QStringLiteral("\\x") + hex(u, 2);
+        else if (u >= 0xDC80 && u <= 0xDCFF)  // a byte that no character holds
+            out += QStringLiteral("\\x") + hex(u - 0xDC00u, 2);
+        else if (u >= 0x80 && u <= 0x9F)
+            out += QStringLiteral("\\u") + hex(u, 4);
+        else
+            out += c;
+    }
+    return out;
+}
+
+// A name given to show or delete, its escapes undone; nothing when an escape is malformed.
+std::optional<QString> UnescapedName(const QString& given) {
+    QString out;
+    for (qsizetype i = 0; i < given.size(); ++i) {
+        if (given[i] != u'\\') {
+            out += given[i];
+            continue;
+        }
+        const QChar kind = i + 1 < given.size() ? given[i + 1] : QChar();
+        if (kind == u'\\') {
+            out += u'\\';
+            ++i;
+            continue;
+        }
+        const int digits = kind == u'x' ? 2 : kind == u'u' ? 4 : 0;
+        bool ok = false;
+        const uint value = given.mid(i + 2, digits).toUInt(&ok, 16);
+        if (!digits || !ok || i + 2 + digits > given.size()) return std::nullopt;
+        // \xHH of 80 and above is a byte that no character holds.
+        out += QChar(char16_t(kind == u'x' && value >= 0x80 ? 0xDC00 + value : value));
+        i += 1 + digits;
+    }
+    return out;
+}
+
+int List(const ProcessStore& store, bool nulSeparated) {
     QString error;
     const std::optional<StoreFile> file = store.Read(&error);
     if (!file) return error.isEmpty() ? 0 : Fail(QStringLiteral("読み込めませんでした"), error);
     QString out;
-    for (int32_t i = 0; i < file->RecordCount(); ++i) out += file->NameAt(i) + u'\n';
+    for (int32_t i = 0; i < file->RecordCount(); ++i)
+        out += EscapedName(file->NameAt(i)) + (nulSeparated ? QChar(u'\0') : QChar(u'\n'));
     Print(stdout, out);
     return 0;
 }
@@ -157,11 +209,16 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (args.size() < 3) return Usage();
+    IgnoreFileSizeSignal();  // past a file-size limit a write fails and says so
     const ProcessStore store(args[1]);
     const QString& command = args[2];
-    if (command == u"list" && args.size() == 3) return List(store);
-    if (command == u"show" && args.size() == 4) return Show(store, args[3]);
-    if (command == u"delete" && args.size() == 4) return Delete(store, args[3]);
+    if (command == u"list" && args.size() == 3) return List(store, false);
+    if (command == u"list" && args.size() == 4 && args[3] == u"--null") return List(store, true);
+    const std::optional<QString> name = args.size() == 4 ? UnescapedName(args[3]) : std::nullopt;
+    if ((command == u"show" || command == u"delete") && args.size() == 4 && !name)
+        return Fail(QStringLiteral("名前の \\ の書き方が正しくありません"));
+    if (command == u"show" && args.size() == 4) return Show(store, *name);
+    if (command == u"delete" && args.size() == 4) return Delete(store, *name);
     if (command == u"save" && args.size() == 4 &&
         (args[3] == u"--overwrite" || args[3] == u"--keep"))
         return Save(store, args[3] == u"--overwrite");
