@@ -1,5 +1,7 @@
 #include "pictures/EmfPlus.h"
 
+#include "pictures/EmfPlayer.h"
+
 #include <QFontMetricsF>
 #include <QPolygonF>
 #include <QtMath>
@@ -66,6 +68,8 @@ constexpr uint16_t kClosed = 0x2000;       // lines closed into a polygon
 constexpr int kMaxObjectBytes = 64 << 20;
 constexpr qint64 kMaxImagePixels = qint64(1) << 26;
 constexpr int kMaxRegionDepth = 64;
+constexpr int kMaxNesting = 3;                    // metafiles inside metafiles, at most this deep
+constexpr qint64 kMaxNestedPixels = 4096 * 4096;  // the largest a nested one is played at
 constexpr double kTextScale = 16;  // text is laid out this much larger, then scaled down
 
 QColor Argb(uint32_t value) {
@@ -253,7 +257,10 @@ void Renderer::StoreObject(uint8_t id, uint32_t kind, const Reader& r) {
             objects_.insert(id, ReadRegion(r));
             return;
         case 5:
-            objects_.insert(id, ReadImage(r, 0));
+            if (std::optional<NestedMetafile> nested = ReadNestedMetafile(r, 0))
+                objects_.insert(id, std::move(*nested));
+            else
+                objects_.insert(id, ReadImage(r, 0));
             return;
         case 6:
             objects_.insert(id, ReadFont(r));
@@ -463,9 +470,24 @@ QPainterPath Renderer::RegionNode(const Reader& r, qint64& at, int depth) const 
     }
 }
 
+// version, type (2: metafile), then the metafile's type, its size and its
+// bytes. Enhanced metafiles are kept to be played where they are drawn; a
+// Windows metafile is not drawn.
+std::optional<NestedMetafile> Renderer::ReadNestedMetafile(const Reader& r, qint64 at) const {
+    constexpr uint32_t kEmf = 3, kEmfPlusOnly = 4, kEmfPlusDual = 5;
+    if (r.U32(at + 4) != 2) return std::nullopt;
+    const uint32_t type = r.U32(at + 8), size = r.U32(at + 12);
+    if ((type != kEmf && type != kEmfPlusOnly && type != kEmfPlusDual) || !r.Has(at + 16, size))
+        return std::nullopt;
+    const QByteArrayView data = r.Bytes(at + 16, size);
+    const std::optional<EmfHeader> header = ReadEmfHeader(data);
+    if (!header) return std::nullopt;
+    return NestedMetafile{data.toByteArray(), EmfNaturalSize(*header)};
+}
+
 // version, type (1: bitmap), then width, height, stride, format, kind, data.
 QImage Renderer::ReadImage(const Reader& r, qint64 at) const {
-    if (r.U32(at + 4) != 1) return {};  // metafiles inside metafiles are not drawn
+    if (r.U32(at + 4) != 1) return {};
     const int32_t width = r.I32(at + 8), height = r.I32(at + 12), stride = r.I32(at + 16);
     const uint32_t format = r.U32(at + 20), kind = r.U32(at + 24);
     const qint64 data = at + 28;
@@ -495,7 +517,8 @@ QImage Renderer::ReadImage(const Reader& r, qint64 at) const {
     for (int y = 0; y < height; ++y)
         std::memcpy(image.scanLine(y), r.Bytes(data + qint64(y) * stride, width * bytes).data(),
                     size_t(width) * bytes);
-    if (format == 0x00021808) image = image.rgbSwapped().convertToFormat(QImage::Format_RGB32);
+    // 24 bits a pixel are stored blue first, as QImage's BGR888 keeps them.
+    if (format == 0x00021808) image = image.convertToFormat(QImage::Format_RGB32);
     return image;
 }
 
@@ -879,12 +902,14 @@ void Renderer::DrawingRecord(uint16_t type, uint16_t flags, const Reader& r) {
 // three points (top-left, top-right, bottom-left).
 void Renderer::DrawImage(uint16_t flags, const Reader& r, bool points) {
     const auto it = objects_.constFind(uint8_t(flags & 0xFF));
-    if (it == objects_.cend() || !std::holds_alternative<QImage>(*it)) return;
-    const QImage& image = std::get<QImage>(*it);
-    if (image.isNull()) return;
+    if (it == objects_.cend()) return;
+    const auto* bitmap = std::get_if<QImage>(&*it);
+    const auto* nested = std::get_if<NestedMetafile>(&*it);
+    if ((!bitmap || bitmap->isNull()) && !nested) return;
+    const QSize natural = bitmap ? bitmap->size() : nested->natural;
     const double unit = UnitToPixels(r.U32(4));
     QRectF src(r.F32(8) * unit, r.F32(12) * unit, r.F32(16) * unit, r.F32(20) * unit);
-    if (src.isEmpty()) src = image.rect();
+    if (src.isEmpty()) src = QRectF(QPointF(), QSizeF(natural));
     QTransform place;
     if (points) {
         const QVector<QPointF> p = PointsAt(r, 28, std::min<uint32_t>(r.U32(24), 3), flags);
@@ -895,6 +920,31 @@ void Renderer::DrawImage(uint16_t flags, const Reader& r, bool points) {
         const QRectF dest = RectAt(r, 24, flags & kCompressed);
         place = QTransform(dest.width(), 0, 0, dest.height(), dest.x(), dest.y());
     }
+    if (bitmap) return DrawPicture(*bitmap, src, place);
+    // A nested metafile is played at the resolution it is drawn at, within the
+    // limits of one picture and of nesting.
+    static thread_local int depth = 0;
+    if (depth >= kMaxNesting) return;
+    const QTransform toOutput =
+        QTransform::fromScale(1 / src.width(), 1 / src.height()) * place * ToDevice() * out_;
+    const double scale = std::max(std::hypot(toOutput.m11(), toOutput.m12()),
+                                  std::hypot(toOutput.m21(), toOutput.m22()));
+    const double limit =
+        std::sqrt(double(kMaxNestedPixels) / std::max(1, natural.width() * natural.height()));
+    const double k = std::clamp(scale, 1e-3, std::min(limit, 16.0));
+    const QSize size = (QSizeF(natural) * k).toSize().expandedTo(QSize(1, 1));
+    ++depth;
+    const QImage played = RenderEmf(nested->data, size);
+    --depth;
+    if (played.isNull()) return;
+    const QRectF scaled(src.x() * size.width() / natural.width(),
+                        src.y() * size.height() / natural.height(),
+                        src.width() * size.width() / natural.width(),
+                        src.height() * size.height() / natural.height());
+    DrawPicture(played, scaled, place);
+}
+
+void Renderer::DrawPicture(const QImage& image, QRectF src, const QTransform& place) {
     Prepare();
     p_.setTransform(QTransform::fromScale(1 / src.width(), 1 / src.height()) * place * ToDevice() *
                     out_);

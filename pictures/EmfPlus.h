@@ -44,7 +44,14 @@ struct StringFormat {
     uint32_t alignment = 0, lineAlignment = 0;
 };
 
-using Object = std::variant<Brush, Pen, QPainterPath, QImage, Font, StringFormat>;
+// A picture that is itself an enhanced metafile (plain, EMF+ only or dual), as
+// office programs keep a pasted chart or drawing: played where it is drawn.
+struct NestedMetafile {
+    QByteArray data;
+    QSize natural;  // its frame in pixels at 96 dots per inch
+};
+
+using Object = std::variant<Brush, Pen, QPainterPath, QImage, Font, StringFormat, NestedMetafile>;
 
 // The state that Save and BeginContainer keep.
 struct GraphicsState {
@@ -81,6 +88,8 @@ class Renderer {
     QPainterPath ReadRegion(const Reader& r) const;
     QPainterPath RegionNode(const Reader& r, qint64& at, int depth) const;
     QImage ReadImage(const Reader& r, qint64 at) const;
+    std::optional<NestedMetafile> ReadNestedMetafile(const Reader& r, qint64 at) const;
+    void DrawPicture(const QImage& image, QRectF src, const QTransform& place);
     Font ReadFont(const Reader& r) const;
 
     // What a drawing record refers to.

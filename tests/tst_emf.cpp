@@ -125,6 +125,28 @@ QByteArray PlusFillRect(uint32_t argb, float x, float y, float w, float h) {
     return PlusRecord(0x400A, 0x8000, Words({int32_t(argb), 1, F(x), F(y), F(w), F(h)}));
 }
 
+// An EMF+ image object (type 5) holding a bitmap of the given pixel format.
+QByteArray PlusBitmap(uint8_t id, int width, int height, uint32_t format, QByteArray pixels) {
+    const int stride = pixels.size() / height;
+    return PlusRecord(
+        0x4008, uint16_t(0x0500 | id),
+        Words({int32_t(0xDBC01002), 1, width, height, stride, int32_t(format), 0}) + pixels);
+}
+
+// An EMF+ image object holding a whole metafile (3: EMF, 4: EMF+ only, 5: dual).
+QByteArray PlusMetafile(uint8_t id, uint32_t type, const QByteArray& metafile) {
+    return PlusRecord(
+        0x4008, uint16_t(0x0500 | id),
+        Words({int32_t(0xDBC01002), 2, int32_t(type), int32_t(metafile.size())}) + metafile);
+}
+
+// Draws image object id from its source rectangle (pixels) into a destination rectangle.
+QByteArray PlusDrawImage(uint8_t id, QRectF src, QRectF dest) {
+    return PlusRecord(0x401A, id,
+                      Words({0, 2, F(src.x()), F(src.y()), F(src.width()), F(src.height()),
+                             F(dest.x()), F(dest.y()), F(dest.width()), F(dest.height())}));
+}
+
 QStringList PublicSamples() {
     const QDir dir(qEnvironmentVariable("KADRELO_SHARED") + QStringLiteral("/emf-public"));
     QStringList files;
@@ -143,6 +165,11 @@ QByteArray ReadAll(const QString& path) {
 class EmfTest : public QObject {
     Q_OBJECT
   private slots:
+    void plusBitmapColoursInEveryPixelFormat_data();
+    void plusBitmapColoursInEveryPixelFormat();
+    void metafilesInsideMetafilesAreDrawn_data();
+    void metafilesInsideMetafilesAreDrawn();
+    void nestingIsBounded();
     void headerAndNaturalSize();
     void restoreDcRestoresTheTransform();
     void openFiguresStayOpen();
@@ -639,6 +666,84 @@ void EmfTest::damagedPublicSamplesNeitherCrashNorHang() {
     for (const QString& path : samples)
         if (QFileInfo(path).size() < 200000) originals << ReadAll(path);
     DrawDamaged(originals);
+}
+
+// A 2 x 1 picture, red then blue, in each pixel format: drawn red then blue.
+void EmfTest::plusBitmapColoursInEveryPixelFormat_data() {
+    QTest::addColumn<uint32_t>("format");
+    QTest::addColumn<QByteArray>("pixels");
+    QTest::newRow("24 bits") << 0x00021808u << QByteArray::fromHex("0000ff ff0000 0000");
+    QTest::newRow("32 bits") << 0x00022009u << QByteArray::fromHex("0000ff00 ff000000");
+    QTest::newRow("32 bits with alpha") << 0x0026200Au << QByteArray::fromHex("0000ffff ff0000ff");
+    QTest::newRow("premultiplied") << 0x000E200Bu << QByteArray::fromHex("0000ffff ff0000ff");
+}
+
+void EmfTest::plusBitmapColoursInEveryPixelFormat() {
+    QFETCH(uint32_t, format);
+    QFETCH(QByteArray, pixels);
+    Emf e;
+    Plus(e, PlusHeader() + PlusBitmap(1, 2, 1, format, pixels) +
+                PlusDrawImage(1, QRectF(0, 0, 2, 1), QRectF(0, 0, 100, 100)));
+    const QImage img = Render(e);
+    QVERIFY2(Near(img.pixel(20, 50), qRgb(255, 0, 0)),
+             qPrintable(QString::number(img.pixel(20, 50), 16)));
+    QVERIFY(Near(img.pixel(80, 50), qRgb(0, 0, 255)));
+}
+
+// A chart pasted into a document: the picture drawn is itself a metafile, plain
+// or EMF+, played into its destination; the plain stand-in after it is not drawn.
+void EmfTest::metafilesInsideMetafilesAreDrawn_data() {
+    QTest::addColumn<uint32_t>("type");
+    QTest::addColumn<bool>("plus");
+    QTest::newRow("plain") << 3u << false;
+    QTest::newRow("EMF+ only") << 4u << true;
+    QTest::newRow("dual") << 5u << true;
+}
+
+void EmfTest::metafilesInsideMetafilesAreDrawn() {
+    QFETCH(uint32_t, type);
+    QFETCH(bool, plus);
+    Emf inner;  // its left half blue
+    if (plus) {
+        Plus(inner, PlusHeader() + PlusFillRect(0xFF0000FF, 0, 0, 50, 100));
+    } else {
+        SolidBrush(inner, 1, kBlue);
+        NoPen(inner);
+        inner.Rec(emf::kRectangle, {0, 0, 50, 100});
+    }
+    const QByteArray nested = inner.Bytes();
+    Emf outer;
+    Plus(outer, PlusHeader() + PlusMetafile(2, type, nested) +
+                    PlusDrawImage(2, QRectF(), QRectF(20, 20, 60, 60)));
+    SolidBrush(outer, 1, kRed);  // the stand-in
+    NoPen(outer);
+    outer.Rec(emf::kRectangle, {0, 0, 100, 100});
+    const QImage img = Render(outer);
+    QVERIFY(Near(img.pixel(30, 50), qRgb(0, 0, 255)));  // the nested drawing's left half
+    QCOMPARE(img.pixel(70, 50), kWhite);                // its right half, empty
+    QCOMPARE(img.pixel(10, 10), kWhite);                // outside it: no stand-in
+}
+
+// Metafiles nested inside each other many times over are drawn to a bounded
+// depth, without a crash and in bounded time.
+void EmfTest::nestingIsBounded() {
+    Emf innermost;
+    SolidBrush(innermost, 1, kBlue);
+    NoPen(innermost);
+    innermost.Rec(emf::kRectangle, {0, 0, 100, 100});
+    QByteArray file = innermost.Bytes();
+    for (int level = 0; level < 8; ++level) {
+        Emf wrapper;
+        Plus(wrapper, PlusHeader() + PlusMetafile(1, 5, file) +
+                          PlusDrawImage(1, QRectF(), QRectF(0, 0, 100, 100)));
+        file = wrapper.Bytes();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const QImage img = RenderEmf(file, QSize(100, 100));
+    QVERIFY(!img.isNull());
+    QCOMPARE(img.pixel(50, 50), kWhite);  // deeper than the limit: not drawn
+    QVERIFY(clock.elapsed() < 5000);
 }
 
 QTEST_MAIN(EmfTest)
