@@ -88,6 +88,7 @@ void MetafileRenderer::CreatePatternBrush(const Reader& r, bool mono) {
 void MetafileRenderer::CreateFont(const Reader& r) {
     Font f;
     f.height = r.I32(12);
+    f.width = std::abs(r.I32(16));
     f.escapement = r.I32(20);
     f.weight = r.I32(28);
     f.italic = r.U8(32);

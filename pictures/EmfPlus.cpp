@@ -70,7 +70,7 @@ constexpr qint64 kMaxImagePixels = qint64(1) << 26;
 constexpr int kMaxRegionDepth = 64;
 constexpr int kMaxNesting = 3;                    // metafiles inside metafiles, at most this deep
 constexpr qint64 kMaxNestedPixels = 4096 * 4096;  // the largest a nested one is played at
-constexpr double kTextScale = 16;  // text is laid out this much larger, then scaled down
+constexpr double kLargestFontPixels = 2048;
 
 QColor Argb(uint32_t value) {
     return QColor::fromRgba(value);
@@ -952,16 +952,21 @@ void Renderer::DrawPicture(const QImage& image, QRectF src, const QTransform& pl
 }
 
 // Sets the painter up for text in font f: the em size taken to units of the
-// page, and the font made 16 times larger under a transform 16 times smaller,
-// so that fractional sizes keep their size. False for a size that draws nothing.
+// page, and the font laid out at the size it reaches the output (textScale_
+// times larger, under a transform as much smaller), so that a small em under
+// a large transform keeps its size. False for a size that draws nothing.
 bool Renderer::PrepareText(const Font& f, const Brush& brush, const QTransform& matrix) {
     const double em = f.emSize * UnitToPixels(f.unit) / UnitToPixels(g_.pageUnit) / g_.pageScale;
     if (!(em > 0) || em > 1e5) return false;
+    const QTransform toOutput = matrix * ToDevice() * out_;
+    const double outputScale = std::sqrt(std::abs(toOutput.determinant()));
+    if (!(outputScale > 0)) return false;
+    const double pixels = std::clamp(em * outputScale, 1.0, kLargestFontPixels);
+    textScale_ = pixels / em;
     QFont font = f.font;
-    font.setPixelSize(std::max(1, qRound(em * kTextScale)));
+    font.setPixelSize(qRound(pixels));
     Prepare();
-    p_.setTransform(QTransform::fromScale(1.0 / kTextScale, 1.0 / kTextScale) * matrix *
-                    ToDevice() * out_);
+    p_.setTransform(QTransform::fromScale(1.0 / textScale_, 1.0 / textScale_) * toOutput);
     p_.setFont(font);
     p_.setPen(QPen(brush.brush, 0));
     return true;
@@ -989,7 +994,7 @@ void Renderer::DrawString(uint16_t flags, const Reader& r) {
     const int vertical = format.lineAlignment == 1   ? Qt::AlignVCenter
                          : format.lineAlignment == 2 ? Qt::AlignBottom
                                                      : Qt::AlignTop;
-    const QRectF box(layout.topLeft() * kTextScale, layout.size() * kTextScale);
+    const QRectF box(layout.topLeft() * textScale_, layout.size() * textScale_);
     if (layout.width() <= 0 || layout.height() <= 0)
         p_.drawText(QPointF(box.x(), box.y() + QFontMetricsF(p_.font()).ascent()), text);
     else
@@ -1010,12 +1015,12 @@ void Renderer::DrawDriverString(uint16_t flags, const Reader& r) {
     if (options & 4) {  // one position: the glyphs advance as the font lays them out
         QString text;
         for (uint32_t i = 0; i < count; ++i) text += QChar(char16_t(r.U16(16 + i * 2)));
-        p_.drawText(QPointF(r.F32(positions), r.F32(positions + 4)) * kTextScale, text);
+        p_.drawText(QPointF(r.F32(positions), r.F32(positions + 4)) * textScale_, text);
         return;
     }
     for (uint32_t i = 0; i < count; ++i) {
         const qint64 at = positions + qint64(i) * 8;
-        p_.drawText(QPointF(r.F32(at), r.F32(at + 4)) * kTextScale,
+        p_.drawText(QPointF(r.F32(at), r.F32(at + 4)) * textScale_,
                     QString(QChar(char16_t(r.U16(16 + i * 2)))));
     }
 }

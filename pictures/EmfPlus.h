@@ -115,6 +115,7 @@ class Renderer {
 
     QPainter& p_;
     QTransform out_;
+    double textScale_ = 16;  // how much larger than its units text is laid out
     QSizeF dpi_;
     GraphicsState g_;
     QHash<uint32_t, GraphicsState> saved_;

@@ -81,6 +81,7 @@ struct Brush {
 
 struct Font {
     double height = 12;     // logical units; negative: character height, positive: cell height
+    double width = 0;       // average character width, logical units; 0: the font's own
     double escapement = 0;  // tenths of a degree
     int weight = 400;
     bool italic = false, underline = false, strikeOut = false;

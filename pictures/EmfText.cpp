@@ -119,6 +119,22 @@ QVector<double> MetafileRenderer::AnsiWidths(const Reader& r, const QVector<doub
     return merged;
 }
 
+// How much wider than its own proportions a glyph is drawn: as wide as the
+// font's asked average width where the font gives one; else stretched as the
+// picture is stretched from its frame to where it is drawn (xUnit and yUnit
+// are a logical unit's length in the output along x and y).
+double MetafileRenderer::GlyphStretch(QPointF reference, double xUnit, double yUnit,
+                                      const QFontMetricsF& metrics) const {
+    if (s_.font.width > 0 && metrics.averageCharWidth() > 0)
+        return std::clamp(s_.font.width * xUnit / metrics.averageCharWidth(), 0.05, 20.0);
+    const QTransform device = ToDevice();
+    const QPointF origin = device.map(reference);
+    const double xDevice = QLineF(origin, device.map(reference + QPointF(1, 0))).length();
+    const double yDevice = QLineF(origin, device.map(reference + QPointF(0, 1))).length();
+    if (xDevice <= 0 || yDevice <= 0) return 1;
+    return std::clamp((xUnit / xDevice) / (yUnit / yDevice), 0.05, 20.0);
+}
+
 void MetafileRenderer::DrawText(QPointF reference, const QString& text, const QVector<double>& dx,
                                 const QRectF& clipRect, bool clipped) {
     const bool updateCp = s_.textAlign & 1;
@@ -145,10 +161,14 @@ void MetafileRenderer::DrawText(QPointF reference, const QString& text, const QV
             qRound(std::clamp(height * height / std::max(1.0, m.height()), 1.0, 4096.0)));
     }
     const QFontMetricsF metrics(font);
+    const double stretch = GlyphStretch(reference, xUnit, yUnit, metrics);
+    // Laid out in text space, where the glyphs have their own proportions; the
+    // drawing transform stretches it along the baseline.
     QVector<double> advances;
     double width = 0;
     for (int i = 0; i < text.size(); ++i) {
-        const double a = i < dx.size() ? dx[i] * xUnit : metrics.horizontalAdvance(text[i]);
+        const double a =
+            i < dx.size() ? dx[i] * xUnit / stretch : metrics.horizontalAdvance(text[i]);
         advances << a;
         width += a;
     }
@@ -175,7 +195,7 @@ void MetafileRenderer::DrawText(QPointF reference, const QString& text, const QV
             y = metrics.ascent();
             break;
     }
-    if (updateCp) s_.position = reference + QPointF(width / xUnit, 0);
+    if (updateCp) s_.position = reference + QPointF(width * stretch / xUnit, 0);
 
     p_.setTransform(out_);
     p_.save();
@@ -184,7 +204,8 @@ void MetafileRenderer::DrawText(QPointF reference, const QString& text, const QV
         box.addRect(clipRect.normalized());
         p_.setClipPath(ToDevice().map(box), Qt::IntersectClip);
     }
-    p_.setTransform(QTransform(b.x(), b.y(), n.x(), n.y(), origin.x(), origin.y()));
+    p_.setTransform(
+        QTransform(b.x() * stretch, b.y() * stretch, n.x(), n.y(), origin.x(), origin.y()));
     p_.setFont(font);
     if (s_.opaqueBk)
         p_.fillRect(QRectF(x, y - metrics.ascent(), width, metrics.height()), s_.bkColor);

@@ -83,6 +83,8 @@ class MetafileRenderer {
     void ExtTextOut(const Reader& r, bool wide);
     QVector<double> AnsiWidths(const Reader& r, const QVector<double>& dx, uint32_t offString,
                                uint32_t count) const;
+    double GlyphStretch(QPointF reference, double xUnit, double yUnit,
+                        const QFontMetricsF& metrics) const;
     void DrawText(QPointF reference, const QString& text, const QVector<double>& dx,
                   const QRectF& clipRect, bool clipped);
     QImage Dib(const Reader& r, uint32_t offBmi, uint32_t cbBmi, uint32_t offBits,

@@ -147,6 +147,56 @@ QByteArray PlusDrawImage(uint8_t id, QRectF src, QRectF dest) {
                              F(dest.x()), F(dest.y()), F(dest.width()), F(dest.height())}));
 }
 
+// A metafile writing "WWWW" at (10, 30) in a font 20 units high and, where
+// given, of that average character width.
+QByteArray TextMetafile(int averageWidth) {
+    Emf e;
+    QByteArray font(92, '\0');
+    qToLittleEndian<int32_t>(-20, font.data());
+    qToLittleEndian<int32_t>(averageWidth, font.data() + 4);
+    qToLittleEndian<int32_t>(400, font.data() + 16);
+    const char16_t face[] = u"DejaVu Sans";
+    for (int i = 0; face[i]; ++i) qToLittleEndian<uint16_t>(face[i], font.data() + 28 + 2 * i);
+    e.Rec(emf::kExtCreateFontIndirectW, {1}, font);
+    e.Rec(emf::kSelectObject, {1});
+    e.Rec(emf::kSetBkMode, {1});
+    e.Rec(emf::kExtTextOutW, {0, 0, 99, 99, 1, 0, 0, 10, 30, 4, 76, 0, 0, 0, 0, 0, 0},
+          QByteArray("W\0W\0W\0W\0", 8));
+    return e.Bytes();
+}
+
+// An EMF+ font object of an em size in pixels, and a string drawn in it at (x, y).
+QByteArray PlusText(float em, float x, float y) {
+    QByteArray font = Words({int32_t(0xDBC01002), F(em), 2, 0, 0, 11});
+    const char16_t family[] = u"DejaVu Sans";
+    for (int i = 0; i < 11; ++i) font += QByteArray(reinterpret_cast<const char*>(&family[i]), 2);
+    font += QByteArray(2, '\0');
+    return PlusRecord(0x4008, 0x0601, font) +
+           PlusRecord(0x401C, 0x8001,
+                      Words({int32_t(0xFF000000), -1, 2, F(x), F(y), F(0), F(0)}) +
+                          QByteArray("H\0H\0", 4));
+}
+
+// The height of the dark pixels of a picture.
+int InkHeight(const QImage& image) {
+    int top = image.height(), bottom = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 128)
+                top = std::min(top, y), bottom = std::max(bottom, y);
+    return bottom - top + 1;
+}
+
+// The width of the dark pixels of a picture.
+int InkWidth(const QImage& image) {
+    int left = image.width(), right = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 128)
+                left = std::min(left, x), right = std::max(right, x);
+    return right - left + 1;
+}
+
 QStringList PublicSamples() {
     const QDir dir(qEnvironmentVariable("KADRELO_SHARED") + QStringLiteral("/emf-public"));
     QStringList files;
@@ -165,6 +215,9 @@ QByteArray ReadAll(const QString& path) {
 class EmfTest : public QObject {
     Q_OBJECT
   private slots:
+    void plusFontSizeKeepsItsPrecision();
+    void textStretchesWithItsPicture();
+    void askedFontWidthCondensesLetters();
     void plusBitmapColoursInEveryPixelFormat_data();
     void plusBitmapColoursInEveryPixelFormat();
     void metafilesInsideMetafilesAreDrawn_data();
@@ -744,6 +797,41 @@ void EmfTest::nestingIsBounded() {
     QVERIFY(!img.isNull());
     QCOMPARE(img.pixel(50, 50), kWhite);  // deeper than the limit: not drawn
     QVERIFY(clock.elapsed() < 5000);
+}
+
+// Drawn twice as wide as its frame, text is twice as wide too: the picture
+// matches its natural rendering stretched.
+void EmfTest::textStretchesWithItsPicture() {
+    const QByteArray file = TextMetafile(0);
+    const QImage natural = RenderEmf(file, QSize(100, 100));
+    const QImage wide = RenderEmf(file, QSize(200, 100));
+    const double ratio = double(InkWidth(wide)) / InkWidth(natural);
+    QVERIFY2(ratio > 1.85 && ratio < 2.15, qPrintable(QString::number(ratio)));
+    const QImage resampled =
+        natural.scaled(200, 100, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QVERIFY(MeanDifference(wide.convertToFormat(QImage::Format_RGB32),
+                           resampled.convertToFormat(QImage::Format_RGB32)) < 6);
+}
+
+// A font asked with a small average width is drawn condensed, not at its own width.
+void EmfTest::askedFontWidthCondensesLetters() {
+    const int own = InkWidth(RenderEmf(TextMetafile(0), QSize(100, 100)));
+    const int condensed = InkWidth(RenderEmf(TextMetafile(5), QSize(100, 100)));
+    const double ratio = double(condensed) / own;
+    QVERIFY2(ratio > 0.2 && ratio < 0.75, qPrintable(QString::number(ratio)));
+}
+
+// A tiny em size under a large world transform reaches the output at the size
+// it asks, not rounded up before the transform.
+void EmfTest::plusFontSizeKeepsItsPrecision() {
+    Emf plain, scaled;
+    Plus(plain, PlusHeader() + PlusText(20, 10, 10));
+    Plus(scaled, PlusHeader() + PlusRecord(0x402E, 0, Words({F(1000), F(1000)})) +
+                     PlusText(0.02f, 0.01f, 0.01f));
+    const int expected = InkHeight(Render(plain));
+    const int got = InkHeight(Render(scaled));
+    QVERIFY2(expected > 5 && std::abs(got - expected) <= 2,
+             qPrintable(QStringLiteral("%1 / %2").arg(got).arg(expected)));
 }
 
 QTEST_MAIN(EmfTest)
