@@ -1,6 +1,6 @@
 #include "app/AppIcon.h"
 
-#include "../resources/kadrelo_icon.xpm"
+#include "resources/kadrelo_icon.xpm"
 
 QPixmap AppIconPixmap() {
     return QPixmap(kadrelo_icon_xpm);

@@ -13,7 +13,7 @@
 #include "dialogs/frm_open.h"
 #include "model/ProcessRecord.h"
 #include "model/ProcessStore.h"
-#include "pictures/EmfPlayer.h"
+#include "pictures/emf/EmfPlayer.h"
 #include "pictures/PictureLoader.h"
 #include "player/frm_prev.h"
 

@@ -1,6 +1,7 @@
 cmake_minimum_required(VERSION 3.25)
-# Fails when a source file includes a header from a folder above its own or
-# beside it: each folder may include only itself and the folders listed here.
+# Fails when a source file, in a layer's folder or any folder below it,
+# includes a header from a layer above its own or beside it, whether written
+# "layer/..." or <layer/...>, and when it reaches out of its folder with "../".
 #   cmake -DSOURCE_DIR=<project> -P CheckLayers.cmake
 set(below_platform "")
 set(below_model platform)
@@ -12,19 +13,26 @@ set(layers platform model pictures dialogs player app)
 
 set(wrong "")
 foreach(layer ${layers})
-    file(GLOB sources ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp)
+    file(GLOB_RECURSE sources ${SOURCE_DIR}/${layer}/*.h ${SOURCE_DIR}/${layer}/*.cpp)
     foreach(source ${sources})
-        file(STRINGS ${source} includes REGEX "^#include \"[a-z]+/")
+        file(RELATIVE_PATH shown ${SOURCE_DIR} ${source})
+        file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
         foreach(line ${includes})
-            string(REGEX REPLACE "^#include \"([a-z]+)/.*" "\\1" folder "${line}")
+            if(line MATCHES "[\"<][^\">]*\\.\\./")
+                string(APPEND wrong "  ${shown}: ${line}\n")
+                continue()
+            endif()
+            if(NOT line MATCHES "[\"<]([a-z]+)/")
+                continue()
+            endif()
+            set(folder ${CMAKE_MATCH_1})
             if(NOT folder STREQUAL layer AND folder IN_LIST layers AND NOT folder IN_LIST below_${layer})
-                file(RELATIVE_PATH shown ${SOURCE_DIR} ${source})
                 string(APPEND wrong "  ${shown}: ${line}\n")
             endif()
         endforeach()
     endforeach()
 endforeach()
 if(wrong)
-    message(FATAL_ERROR "These includes go up or across the layers "
+    message(FATAL_ERROR "These includes go up or across the layers, or out of their folder "
                         "(app -> player -> dialogs -> model, pictures -> platform):\n${wrong}")
 endif()

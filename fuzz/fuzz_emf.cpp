@@ -1,5 +1,5 @@
 // The metafile player over arbitrary bytes behind a valid header.
-#include "pictures/EmfPlayer.h"
+#include "pictures/emf/EmfPlayer.h"
 #include "pictures/PictureLoader.h"
 
 #include <cstdint>

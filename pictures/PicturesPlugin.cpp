@@ -1,7 +1,7 @@
 #include "pictures/PicturesPlugin.h"
 
 #include "pictures/BitmapFiles.h"
-#include "pictures/EmfPlayer.h"
+#include "pictures/emf/EmfPlayer.h"
 #include "pictures/JpegDecoder.h"
 #include "pictures/Scaling.h"
 

@@ -1,7 +1,7 @@
 // The metafile player: records it must get right, public sample files, and
 // damaged files that must neither crash nor hang.
-#include "pictures/EmfPlayer.h"
-#include "pictures/EmfRecords.h"
+#include "pictures/emf/EmfPlayer.h"
+#include "pictures/emf/EmfRecords.h"
 #include "pictures/FontNames.h"
 #include "pictures/PictureLoader.h"
 #include "tests/support/Dibs.h"

@@ -1,7 +1,7 @@
 // Pens, brushes and fonts: creating them, selecting them, the stock objects.
-#include "pictures/MetafileRenderer.h"
+#include "pictures/emf/MetafileRenderer.h"
 
-#include "pictures/EmfRecords.h"
+#include "pictures/emf/EmfRecords.h"
 
 #include "pictures/Dib.h"
 

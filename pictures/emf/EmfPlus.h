@@ -4,7 +4,7 @@
 // that stand in for them are not, except those that follow a GetDC record.
 #pragma once
 
-#include "pictures/EmfState.h"
+#include "pictures/emf/EmfState.h"
 
 #include <QFont>
 #include <QHash>

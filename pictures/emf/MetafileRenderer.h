@@ -3,9 +3,9 @@
 // clipping, text, bitmaps), each family in a file of its own.
 #pragma once
 
-#include "pictures/EmfPlayer.h"
-#include "pictures/EmfPlus.h"
-#include "pictures/EmfState.h"
+#include "pictures/emf/EmfPlayer.h"
+#include "pictures/emf/EmfPlus.h"
+#include "pictures/emf/EmfState.h"
 
 #include <QHash>
 #include <QPainter>

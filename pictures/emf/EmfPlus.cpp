@@ -1,6 +1,6 @@
-#include "pictures/EmfPlus.h"
+#include "pictures/emf/EmfPlus.h"
 
-#include "pictures/EmfPlayer.h"
+#include "pictures/emf/EmfPlayer.h"
 
 #include <QFontMetricsF>
 #include <QPolygonF>

@@ -1,8 +1,8 @@
 // Bitmaps with their raster operations, and gradients.
-#include "pictures/MetafileRenderer.h"
+#include "pictures/emf/MetafileRenderer.h"
 
 #include "pictures/Dib.h"
-#include "pictures/EmfRecords.h"
+#include "pictures/emf/EmfRecords.h"
 
 #include <QtMath>
 

@@ -1,12 +1,12 @@
-#include "pictures/EmfPlayer.h"
+#include "pictures/emf/EmfPlayer.h"
 
-#include "pictures/MetafileRenderer.h"
+#include "pictures/emf/MetafileRenderer.h"
 #include "platform/LargeMemory.h"
 
 #include <QPainter>
 #include <cmath>
 
-#include "pictures/EmfRecords.h"
+#include "pictures/emf/EmfRecords.h"
 
 using emf::MetafileRenderer;
 using emf::Reader;

@@ -1,7 +1,7 @@
 // Lines, polygons, arcs and paths, and the pens and brushes they are drawn with.
-#include "pictures/MetafileRenderer.h"
+#include "pictures/emf/MetafileRenderer.h"
 
-#include "pictures/EmfRecords.h"
+#include "pictures/emf/EmfRecords.h"
 
 #include <QtMath>
 

@@ -1,7 +1,7 @@
 // Clipping regions and paths.
-#include "pictures/MetafileRenderer.h"
+#include "pictures/emf/MetafileRenderer.h"
 
-#include "pictures/EmfRecords.h"
+#include "pictures/emf/EmfRecords.h"
 
 #include <QtMath>
 

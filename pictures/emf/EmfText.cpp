@@ -1,7 +1,7 @@
 // Text records: fonts, alignment, spacing arrays and code page 932.
-#include "pictures/MetafileRenderer.h"
+#include "pictures/emf/MetafileRenderer.h"
 
-#include "pictures/EmfRecords.h"
+#include "pictures/emf/EmfRecords.h"
 
 #include "pictures/FontNames.h"
 #include "platform/CodePage932.h"

@@ -1,7 +1,7 @@
 // Playing records: the frame, the loop over records, dispatch, mapping and the saved states.
-#include "pictures/MetafileRenderer.h"
+#include "pictures/emf/MetafileRenderer.h"
 
-#include "pictures/EmfRecords.h"
+#include "pictures/emf/EmfRecords.h"
 
 #include <QtMath>
 
