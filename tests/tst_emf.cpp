@@ -1,9 +1,11 @@
 // The metafile player: records it must get right, public sample files, and
 // damaged files that must neither crash nor hang.
-#include "pictures/emf/EmfPlayer.h"
-#include "pictures/emf/EmfRecords.h"
 #include "pictures/FontNames.h"
 #include "pictures/PictureLoader.h"
+#include "pictures/emf/EmfPlayer.h"
+#include "pictures/emf/EmfRecords.h"
+#include "pictures/emf/PlusObjects.h"
+#include "pictures/emf/PlusRecords.h"
 #include "tests/support/Dibs.h"
 
 #include <QDir>
@@ -117,12 +119,13 @@ void Plus(Emf& e, const QByteArray& records) {
 
 // The EMF+ header of a dual file, recorded at 96 dpi.
 QByteArray PlusHeader() {
-    return PlusRecord(0x4001, 1, Words({int32_t(0xDBC01002), 1, 96, 96}));
+    return PlusRecord(emf::plus::kHeader, 1, Words({int32_t(0xDBC01002), 1, 96, 96}));
 }
 
 // A rectangle filled with a colour given in the record (0xAARRGGBB).
 QByteArray PlusFillRect(uint32_t argb, float x, float y, float w, float h) {
-    return PlusRecord(0x400A, 0x8000, Words({int32_t(argb), 1, F(x), F(y), F(w), F(h)}));
+    return PlusRecord(emf::plus::kFillRects, 0x8000,
+                      Words({int32_t(argb), 1, F(x), F(y), F(w), F(h)}));
 }
 
 // An EMF+ image object (type 5) holding a bitmap of the given pixel format.
@@ -142,9 +145,10 @@ QByteArray PlusMetafile(uint8_t id, uint32_t type, const QByteArray& metafile) {
 
 // Draws image object id from its source rectangle (pixels) into a destination rectangle.
 QByteArray PlusDrawImage(uint8_t id, QRectF src, QRectF dest) {
-    return PlusRecord(0x401A, id,
-                      Words({0, 2, F(src.x()), F(src.y()), F(src.width()), F(src.height()),
-                             F(dest.x()), F(dest.y()), F(dest.width()), F(dest.height())}));
+    return PlusRecord(
+        emf::plus::kDrawImage, id,
+        Words({0, emf::plus::kUnitPixel, F(src.x()), F(src.y()), F(src.width()), F(src.height()),
+               F(dest.x()), F(dest.y()), F(dest.width()), F(dest.height())}));
 }
 
 // A metafile writing "WWWW" at (10, 30) in a font 20 units high and, where
@@ -167,12 +171,12 @@ QByteArray TextMetafile(int averageWidth) {
 
 // An EMF+ font object of an em size in pixels, and a string drawn in it at (x, y).
 QByteArray PlusText(float em, float x, float y) {
-    QByteArray font = Words({int32_t(0xDBC01002), F(em), 2, 0, 0, 11});
+    QByteArray font = Words({int32_t(0xDBC01002), F(em), emf::plus::kUnitPixel, 0, 0, 11});
     const char16_t family[] = u"DejaVu Sans";
     for (int i = 0; i < 11; ++i) font += QByteArray(reinterpret_cast<const char*>(&family[i]), 2);
     font += QByteArray(2, '\0');
-    return PlusRecord(0x4008, 0x0601, font) +
-           PlusRecord(0x401C, 0x8001,
+    return PlusRecord(emf::plus::kObject, emf::plus::kFontObject << 8 | 1, font) +
+           PlusRecord(emf::plus::kDrawString, 0x8001,
                       Words({int32_t(0xFF000000), -1, 2, F(x), F(y), F(0), F(0)}) +
                           QByteArray("H\0H\0", 4));
 }
@@ -215,6 +219,7 @@ QByteArray ReadAll(const QString& path) {
 class EmfTest : public QObject {
     Q_OBJECT
   private slots:
+    void plusObjectsDecodeWithoutAPainter();
     void plusFontSizeKeepsItsPrecision();
     void textStretchesWithItsPicture();
     void askedFontWidthCondensesLetters();
@@ -530,8 +535,8 @@ void EmfTest::plusRecordsDrawAndTheirStandInsDoNot() {
     Plus(e, PlusHeader() + PlusFillRect(0x800000FF, 10, 10, 80, 80));
     SolidBrush(e, 1, kRed);
     NoPen(e);
-    e.Rec(emf::kRectangle, {0, 0, 100, 100});  // the stand-in, opaque red
-    Plus(e, PlusRecord(0x4004, 0, {}));        // GetDC: the next plain records draw
+    e.Rec(emf::kRectangle, {0, 0, 100, 100});       // the stand-in, opaque red
+    Plus(e, PlusRecord(emf::plus::kGetDc, 0, {}));  // GetDC: the next plain records draw
     SolidBrush(e, 2, kGreen);
     e.Rec(emf::kRectangle, {0, 0, 6, 6});
     Plus(e, PlusFillRect(0xFF000000, 94, 94, 6, 6));
@@ -549,12 +554,15 @@ void EmfTest::plusObjectsTransformsAndClipping() {
     const QByteArray brush = Words({int32_t(0xDBC01002), 0, int32_t(0xFFFF0000)});
     QByteArray path = Words({int32_t(0xDBC01002), 3, 0, F(0), F(0), F(40), F(0), F(0), F(40)});
     path += QByteArray::fromHex("00010181");
-    QByteArray records =
-        PlusHeader() + PlusRecord(0x4008, 0x0101, brush) + PlusRecord(0x4008, 0x0302, path);
-    records += PlusRecord(0x402D, 0, Words({F(50), F(50)}));  // translate the world
-    records += PlusRecord(0x4014, 0x0002, Words({1}));        // fill path 2 with brush 1
-    records += PlusRecord(0x402B, 0, {});                     // reset the world
-    records += PlusRecord(0x4032, 0, Words({F(0), F(0), F(30), F(100)}));  // clip to x < 30
+    QByteArray records = PlusHeader() +
+                         PlusRecord(emf::plus::kObject, emf::plus::kBrushObject << 8 | 1, brush) +
+                         PlusRecord(emf::plus::kObject, emf::plus::kPathObject << 8 | 2, path);
+    records += PlusRecord(emf::plus::kTranslateWorldTransform, 0,
+                          Words({F(50), F(50)}));                     // translate the world
+    records += PlusRecord(emf::plus::kFillPath, 0x0002, Words({1}));  // fill path 2 with brush 1
+    records += PlusRecord(emf::plus::kResetWorldTransform, 0, {});    // reset the world
+    records += PlusRecord(emf::plus::kSetClipRect, 0,
+                          Words({F(0), F(0), F(30), F(100)}));  // clip to x < 30
     records += PlusFillRect(0xFF0000FF, 0, 0, 100, 30);
     Emf e;
     Plus(e, records);
@@ -569,8 +577,9 @@ void EmfTest::plusObjectsTransformsAndClipping() {
     const QByteArray gradient = Words({int32_t(0xDBC01002), 3, 0, 0, int32_t(0xFFFF0000), F(50),
                                        F(50), 1, int32_t(0xFF0000FF), 0});
     Emf shaded;
-    Plus(shaded, PlusHeader() + PlusRecord(0x4008, 0x0101, gradient) +
-                     PlusRecord(0x400E, 0x0000, Words({1, F(10), F(10), F(80), F(80)})));
+    Plus(shaded,
+         PlusHeader() + PlusRecord(emf::plus::kObject, emf::plus::kBrushObject << 8 | 1, gradient) +
+             PlusRecord(emf::plus::kFillEllipse, 0x0000, Words({1, F(10), F(10), F(80), F(80)})));
     const QImage ball = Render(shaded);
     QVERIFY(qRed(ball.pixel(50, 50)) > 200 && qBlue(ball.pixel(50, 50)) < 60);
     QVERIFY(qBlue(ball.pixel(50, 13)) > 180 && qRed(ball.pixel(50, 13)) < 80);
@@ -580,8 +589,9 @@ void EmfTest::plusObjectsTransformsAndClipping() {
     const QByteArray pen = Words(
         {int32_t(0xDBC01002), 0, 0x4, 0, F(4), 0x14, int32_t(0xDBC01002), 0, int32_t(0xFF008000)});
     Emf arrow;
-    Plus(arrow, PlusHeader() + PlusRecord(0x4008, 0x0203, pen) +
-                    PlusRecord(0x400D, 0x0003, Words({2, F(10), F(50), F(60), F(50)})));
+    Plus(arrow,
+         PlusHeader() + PlusRecord(emf::plus::kObject, emf::plus::kPenObject << 8 | 3, pen) +
+             PlusRecord(emf::plus::kDrawLines, 0x0003, Words({2, F(10), F(50), F(60), F(50)})));
     const QImage line = Render(arrow);
     QVERIFY(Near(line.pixel(30, 50), qRgb(0, 128, 0)));  // the line
     QVERIFY(Near(line.pixel(47, 55), qRgb(0, 128, 0)));  // a wing of the arrowhead
@@ -826,12 +836,43 @@ void EmfTest::askedFontWidthCondensesLetters() {
 void EmfTest::plusFontSizeKeepsItsPrecision() {
     Emf plain, scaled;
     Plus(plain, PlusHeader() + PlusText(20, 10, 10));
-    Plus(scaled, PlusHeader() + PlusRecord(0x402E, 0, Words({F(1000), F(1000)})) +
+    Plus(scaled, PlusHeader() +
+                     PlusRecord(emf::plus::kScaleWorldTransform, 0, Words({F(1000), F(1000)})) +
                      PlusText(0.02f, 0.01f, 0.01f));
     const int expected = InkHeight(Render(plain));
     const int got = InkHeight(Render(scaled));
     QVERIFY2(expected > 5 && std::abs(got - expected) <= 2,
              qPrintable(QStringLiteral("%1 / %2").arg(got).arg(expected)));
+}
+
+// Objects as their records store them, decoded on their own; cut short, they
+// decode to nothing or to an empty object, never to something else.
+void EmfTest::plusObjectsDecodeWithoutAPainter() {
+    using namespace emf::plus;
+    const QByteArray brush = Words({int32_t(0xDBC01002), 0, int32_t(0xFF00FF00)});
+    const std::optional<Object> b = DecodeObject(kBrushObject, emf::Reader(brush));
+    QVERIFY(b && std::holds_alternative<Brush>(*b));
+    QCOMPARE(std::get<Brush>(*b).brush.color(), QColor(0, 255, 0));
+
+    const QByteArray bitmap = Words({int32_t(0xDBC01002), 1, 2, 1, 8, 0x00021808, 0}) +
+                              QByteArray::fromHex("0000ff ff0000 0000");
+    const std::optional<Object> i = DecodeObject(kImageObject, emf::Reader(bitmap));
+    QVERIFY(i && std::holds_alternative<QImage>(*i));
+    QCOMPARE(std::get<QImage>(*i).pixel(0, 0), qRgb(255, 0, 0));
+    QCOMPARE(std::get<QImage>(*i).pixel(1, 0), qRgb(0, 0, 255));
+
+    Emf inner;
+    const QByteArray nested = inner.Bytes();
+    const QByteArray metafile = Words({int32_t(0xDBC01002), 2, 3, int32_t(nested.size())}) + nested;
+    const std::optional<Object> m = DecodeObject(kImageObject, emf::Reader(metafile));
+    QVERIFY(m && std::holds_alternative<NestedMetafile>(*m));
+    QCOMPARE(std::get<NestedMetafile>(*m).natural, QSize(95, 95));  // its 25 mm frame at 96 dpi
+
+    for (qsizetype cut = 0; cut < metafile.size(); cut += 7) {
+        const std::optional<Object> o =
+            DecodeObject(kImageObject, emf::Reader(metafile.first(cut)));
+        QVERIFY(!o || (std::holds_alternative<QImage>(*o) && std::get<QImage>(*o).isNull()));
+    }
 }
 
 QTEST_MAIN(EmfTest)

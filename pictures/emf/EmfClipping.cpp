@@ -7,31 +7,54 @@
 
 namespace emf {
 
-QPainterPath MetafileRenderer::Everything() const {
+Combine PlainCombine(uint32_t mode) {
+    switch (mode) {
+        case 1:
+            return Combine::Intersect;
+        case 2:
+            return Combine::Union;
+        case 3:
+            return Combine::Xor;
+        case 4:
+            return Combine::Exclude;
+        default:
+            return Combine::Replace;
+    }
+}
+
+QPainterPath Everything() {
     QPainterPath all;
     all.addRect(QRectF(-1e7, -1e7, 2e7, 2e7));
     return all;
 }
 
-void MetafileRenderer::Combine(const QPainterPath& region, uint32_t mode) {
-    const QPainterPath current = s_.clip.value_or(Everything());
-    switch (mode) {
-        case 1:
-            s_.clip = current.intersected(region);
-            break;
-        case 2:
-            s_.clip = s_.clip ? current.united(region) : current;
-            break;
-        case 3:
-            s_.clip = current.subtracted(region).united(region.subtracted(current));
-            break;
-        case 4:
-            s_.clip = current.subtracted(region);
-            break;
-        default:
-            s_.clip = region;
-            break;
+QPainterPath Combined(const QPainterPath& present, const QPainterPath& other, Combine how) {
+    switch (how) {
+        case Combine::Replace:
+            return other;
+        case Combine::Intersect:
+            return present.intersected(other);
+        case Combine::Union:
+            return present.united(other);
+        case Combine::Xor:
+            return present.subtracted(other).united(other.subtracted(present));
+        case Combine::Exclude:
+            return present.subtracted(other);
+        case Combine::Complement:
+            return other.subtracted(present);
     }
+    return other;
+}
+
+std::optional<QPainterPath> CombinedClip(const std::optional<QPainterPath>& clip,
+                                         const QPainterPath& other, Combine how) {
+    if (!clip && how == Combine::Union) return std::nullopt;
+    if (!clip && how == Combine::Intersect) return other;
+    return Combined(clip.value_or(Everything()), other, how);
+}
+
+void MetafileRenderer::Combine(const QPainterPath& region, uint32_t mode) {
+    s_.clip = CombinedClip(s_.clip, region, PlainCombine(mode));
     clipDirty_ = true;
 }
 

@@ -80,23 +80,11 @@ class Renderer {
     void ObjectRecord(uint16_t flags, const Reader& r);
     void StoreObject(uint8_t id, uint32_t kind, const Reader& r);
 
-    // Objects as they are stored.
-    std::optional<Brush> ReadBrush(const Reader& r, qint64 at) const;
-    std::optional<Pen> ReadPen(const Reader& r) const;
-    std::optional<Cap> ReadCap(const Reader& r, qint64 at) const;
-    QPainterPath ReadPath(const Reader& r, qint64 at) const;
-    QPainterPath ReadRegion(const Reader& r) const;
-    QPainterPath RegionNode(const Reader& r, qint64& at, int depth) const;
-    QImage ReadImage(const Reader& r, qint64 at) const;
-    std::optional<NestedMetafile> ReadNestedMetafile(const Reader& r, qint64 at) const;
     void DrawPicture(const QImage& image, QRectF src, const QTransform& place);
-    Font ReadFont(const Reader& r) const;
 
     // What a drawing record refers to.
     std::optional<Brush> BrushFor(uint16_t flags, uint32_t value) const;
     const Pen* PenAt(uint32_t id) const;
-    QVector<QPointF> PointsAt(const Reader& r, qint64 at, uint32_t count, uint16_t flags) const;
-    QRectF RectAt(const Reader& r, qint64 at, bool compressed) const;
 
     double UnitToPixels(uint32_t unit, bool vertical = false) const;
     QTransform Page() const;

@@ -110,4 +110,21 @@ struct DcState {
     std::optional<QPainterPath> clip;  // reference-device pixels
 };
 
+// How a new clipping area, or the second part of a region, combines with the
+// present one. EMF+ numbers them so (0 to 5); plain records number theirs
+// from 1 (see PlainCombine).
+enum class Combine { Replace, Intersect, Union, Xor, Exclude, Complement };
+
+// The mode of a plain record (RGN_AND 1, RGN_OR 2, RGN_XOR 3, RGN_DIFF 4, RGN_COPY 5).
+Combine PlainCombine(uint32_t mode);
+
+// The whole plane, as far as a metafile reaches.
+QPainterPath Everything();
+// present combined with other.
+QPainterPath Combined(const QPainterPath& present, const QPainterPath& other, Combine how);
+// A clip (nothing: none, the whole plane) combined with other; a union with no
+// clip stays no clip.
+std::optional<QPainterPath> CombinedClip(const std::optional<QPainterPath>& clip,
+                                         const QPainterPath& other, Combine how);
+
 }  // namespace emf

@@ -69,7 +69,6 @@ class MetafileRenderer {
     void CreateFont(const Reader& r);
     void SelectStock(uint32_t index);
     void SelectObject(uint32_t handle);
-    QPainterPath Everything() const;
     void Combine(const QPainterPath& region, uint32_t mode);
     QPainterPath DeviceRect(const QRectF& logical) const;
     // cbRgnData, iMode, then a region: a 32-byte header and rectangles in device pixels.
