@@ -1,9 +1,10 @@
 #include "pictures/PicturesPlugin.h"
 
 #include "pictures/BitmapFiles.h"
-#include "pictures/emf/EmfPlayer.h"
 #include "pictures/JpegDecoder.h"
 #include "pictures/Scaling.h"
+#include "pictures/emf/EmfPlayer.h"
+#include "pictures/emf/WmfPlayer.h"
 
 #include <QBuffer>
 #include <optional>
@@ -98,17 +99,26 @@ class IconHandler : public FileHandler {
     mutable bool done_ = false;
 };
 
-// Drawn at the size it is shown, so it stays sharp at any size.
+// A metafile, enhanced or Windows (played as the enhanced metafile it
+// translates to), drawn at the size it is shown, so it stays sharp at any size.
 class EmfHandler : public FileHandler {
   public:
     EmfHandler() : FileHandler("kadrelo-emf") {}
     Measured Measure(const QByteArray& data) const override {
-        const auto header = ReadEmfHeader(data);
+        const auto header = ReadEmfHeader(Enhanced(data));
         return {header ? EmfNaturalSize(*header) : QSize(), {}};
     }
     QImage Decode(const QByteArray& data, QSize scaled) const override {
-        return RenderEmf(data, scaled.isEmpty() ? Measure(data).stored : scaled);
+        return RenderEmf(Enhanced(data), scaled.isEmpty() ? Measure(data).stored : scaled);
     }
+
+  private:
+    const QByteArray& Enhanced(const QByteArray& data) const {
+        if (!LooksLikeWmf(data)) return data;
+        if (translated_.isEmpty()) translated_ = WmfToEmf(data).value_or(QByteArray());
+        return translated_;
+    }
+    mutable QByteArray translated_;
 };
 
 // Decoded by libjpeg at the smallest of its scales that covers the shown size.
@@ -129,7 +139,7 @@ class JpegHandler : public FileHandler {
 QByteArray OwnFormatOf(QByteArrayView data) {
     if (IsBmpFile(data)) return "kadrelo-bmp";
     if (IsIconFile(data)) return "kadrelo-ico";
-    if (LooksLikeEmf(data)) return "kadrelo-emf";
+    if (LooksLikeEmf(data) || LooksLikeWmf(data)) return "kadrelo-emf";
     if (IsJpegFile(data)) return "kadrelo-jpeg";
     return {};
 }

@@ -6,6 +6,7 @@
 #include "pictures/emf/EmfRecords.h"
 #include "pictures/emf/PlusObjects.h"
 #include "pictures/emf/PlusRecords.h"
+#include "pictures/emf/WmfPlayer.h"
 #include "tests/support/Dibs.h"
 
 #include <QDir>
@@ -201,6 +202,74 @@ int InkWidth(const QImage& image) {
     return right - left + 1;
 }
 
+// Builds a Windows metafile: records of 16-bit words, each stored as written.
+class Wmf {
+  public:
+    Wmf& Rec(uint16_t function, std::initializer_list<int> words, QByteArray tail = {}) {
+        if (tail.size() % 2) tail += '\0';
+        QByteArray r;
+        Put32(r, uint32_t(3 + words.size() + tail.size() / 2));
+        Put16(r, function);
+        for (int w : words) Put16(r, uint16_t(int16_t(w)));
+        body_ += r + tail;
+        return *this;
+    }
+    // Placeable, with the bounding box (0, 0) to (1000, 1000) at 1000 units an
+    // inch (96 pixels), or plain.
+    QByteArray Bytes(bool placeable = true) const {
+        QByteArray out;
+        if (placeable) {
+            QByteArray p;
+            Put32(p, 0x9AC6CDD7), Put16(p, 0);
+            for (int v : {0, 0, 1000, 1000, 1000}) Put16(p, uint16_t(v));
+            Put32(p, 0);
+            uint16_t sum = 0;
+            for (int i = 0; i < 20; i += 2) sum ^= qFromLittleEndian<uint16_t>(p.constData() + i);
+            Put16(p, sum);
+            out += p;
+        }
+        QByteArray h;
+        const QByteArray records = body_ + QByteArray::fromHex("030000000000");
+        Put16(h, 1), Put16(h, 9), Put16(h, 0x0300), Put32(h, uint32_t(9 + records.size() / 2));
+        Put16(h, 8), Put32(h, 64), Put16(h, 0);
+        return out + h + records;
+    }
+
+  private:
+    static void Put16(QByteArray& b, uint16_t v) { b.append(char(v & 0xFF)).append(char(v >> 8)); }
+    static void Put32(QByteArray& b, uint32_t v) {
+        Put16(b, uint16_t(v)), Put16(b, uint16_t(v >> 16));
+    }
+    QByteArray body_;
+};
+
+// A red top-left quarter, a green ellipse in the top-right one (its brush in
+// the place a deleted one left), a blue triangle at the bottom right, "Hi"
+// at the bottom left and a 2 x 1 bitmap, red then blue, along the bottom.
+QByteArray ShapesWmf(bool placeable = true) {
+    Wmf w;
+    if (!placeable) w.Rec(0x020B, {0, 0}).Rec(0x020C, {1000, 1000});  // window org, ext (y, x)
+    w.Rec(0x02FC, {0, 0x00FF, 0x0000, 0}).Rec(0x012D, {0});           // red brush, place 0
+    w.Rec(0x02FA, {5, 0, 0, 0, 0}).Rec(0x012D, {1});                  // no pen, place 1
+    w.Rec(0x041B, {500, 500, 0, 0});                                  // rectangle (b, r, t, l)
+    w.Rec(0x02FC, {0, 0, 0x00FF, 0}).Rec(0x012D, {2});                // blue brush, place 2
+    w.Rec(0x0324, {3, 550, 950, 950, 950, 950, 550});                 // polygon
+    w.Rec(0x01F0, {0});                                               // red brush deleted
+    w.Rec(0x02FC, {0, 0xFF00, 0x0000, 0}).Rec(0x012D, {0});           // green brush, place 0 again
+    w.Rec(0x0418, {450, 950, 50, 550});                               // ellipse
+    QByteArray face("Arial");
+    face.resize(32, '\0');
+    w.Rec(0x02FB, {-150, 0, 0, 0, 700, 0, 0, 0, 0}, face).Rec(0x012D, {3});   // font, place 3
+    w.Rec(0x0102, {1});                                                       // transparent text
+    w.Rec(0x0521, {2}, QByteArray("Hi") + QByteArray::fromHex("7802 3200"));  // at (50, 632)
+    QByteArray dib =
+        Words({40, 2, 1}) + QByteArray::fromHex("0100 1800") + Words({0, 8, 0, 0, 0, 0});
+    dib += QByteArray::fromHex("0000ff ff0000 0000");
+    // DibStretchBlt: rop, source h, w, y, x, destination h, w, y, x (16 bits each but the rop).
+    w.Rec(0x0B41, {0x0020, 0x00CC, 1, 2, 0, 0, 100, 1000, 900, 0}, dib);
+    return w.Bytes(placeable);
+}
+
 QStringList PublicSamples() {
     const QDir dir(qEnvironmentVariable("KADRELO_SHARED") + QStringLiteral("/emf-public"));
     QStringList files;
@@ -219,6 +288,9 @@ QByteArray ReadAll(const QString& path) {
 class EmfTest : public QObject {
     Q_OBJECT
   private slots:
+    void windowsMetafilesDraw();
+    void windowsMetafileInsideAMetafile();
+    void damagedWindowsMetafilesNeitherCrashNorHang();
     void plusObjectsDecodeWithoutAPainter();
     void plusFontSizeKeepsItsPrecision();
     void textStretchesWithItsPicture();
@@ -873,6 +945,56 @@ void EmfTest::plusObjectsDecodeWithoutAPainter() {
             DecodeObject(kImageObject, emf::Reader(metafile.first(cut)));
         QVERIFY(!o || (std::holds_alternative<QImage>(*o) && std::get<QImage>(*o).isNull()));
     }
+}
+
+// A Windows metafile, placeable or plain, recognised by its content and drawn
+// by the same player: shapes, reused object places, text and a bitmap.
+void EmfTest::windowsMetafilesDraw() {
+    for (bool placeable : {true, false}) {
+        const QByteArray file = ShapesWmf(placeable);
+        QVERIFY(LooksLikeWmf(file));
+        const Picture picture = LoadPictureFromData(file, QSize(100, 100));
+        QVERIFY(!picture.isNull());
+        if (placeable) QCOMPARE(picture.naturalSize, QSize(96, 96));  // one inch
+        const QImage img = picture.image.convertToFormat(QImage::Format_RGB32);
+        QVERIFY(Near(img.pixel(25, 25), qRgb(255, 0, 0)));
+        QVERIFY(Near(img.pixel(75, 25), qRgb(0, 255, 0)));
+        QVERIFY(Near(img.pixel(90, 85), qRgb(0, 0, 255)));
+        QCOMPARE(img.pixel(25, 75), kWhite);
+        QVERIFY(Near(img.pixel(20, 95), qRgb(255, 0, 0)));  // the bitmap's left pixel
+        QVERIFY(Near(img.pixel(80, 95), qRgb(0, 0, 255)));  // its right one
+        int dark = 0;
+        for (int y = 55; y < 75; ++y)
+            for (int x = 3; x < 40; ++x) dark += qGray(img.pixel(x, y)) < 100;
+        QVERIFY2(dark > 20, qPrintable(QString::number(dark)));  // "Hi"
+    }
+}
+
+// An office chart kept as a placeable Windows metafile inside EMF+.
+void EmfTest::windowsMetafileInsideAMetafile() {
+    Emf outer;
+    Plus(outer, PlusHeader() + PlusMetafile(1, 2, ShapesWmf()) +
+                    PlusDrawImage(1, QRectF(), QRectF(50, 0, 50, 50)));
+    const QImage img = Render(outer);
+    QVERIFY(Near(img.pixel(60, 10), qRgb(255, 0, 0)));  // its red quarter, a quarter the size
+    QCOMPARE(img.pixel(25, 25), kWhite);
+    QCOMPARE(img.pixel(75, 75), kWhite);
+}
+
+void EmfTest::damagedWindowsMetafilesNeitherCrashNorHang() {
+    const QByteArray file = ShapesWmf();
+    QElapsedTimer clock;
+    clock.start();
+    for (qsizetype cut = 0; cut < file.size(); cut += 3) {
+        QByteArray damaged = file.first(cut);
+        if (const std::optional<QByteArray> emf = WmfToEmf(damaged))
+            (void)RenderEmf(*emf, QSize(50, 50));
+        damaged = file;
+        damaged[cut] = char(damaged[cut] ^ 0x5A);
+        if (const std::optional<QByteArray> emf = WmfToEmf(damaged))
+            (void)RenderEmf(*emf, QSize(50, 50));
+    }
+    QVERIFY(clock.elapsed() < 20000);
 }
 
 QTEST_MAIN(EmfTest)

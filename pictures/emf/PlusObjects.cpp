@@ -4,6 +4,7 @@
 
 #include "pictures/emf/EmfPlayer.h"
 #include "pictures/emf/PlusRecords.h"
+#include "pictures/emf/WmfPlayer.h"
 
 #include <QtMath>
 #include <cstring>
@@ -285,19 +286,22 @@ QPainterPath RegionNode(const Reader& r, qint64& at, int depth) {
     return Combined(left, right, Combine(type));
 }
 
-// version, type (2: metafile), then the metafile's type, its size and its
-// bytes. Enhanced metafiles are kept to be played where they are drawn; a
-// Windows metafile is not drawn.
+// version, type (2: metafile), then the metafile's type (1 and 2 Windows,
+// placeable or not; 3 to 5 enhanced), its size and its bytes, kept to be
+// played where they are drawn.
 std::optional<NestedMetafile> ReadNestedMetafile(const Reader& r, qint64 at) {
-    constexpr uint32_t kEmf = 3, kEmfPlusOnly = 4, kEmfPlusDual = 5;
+    constexpr uint32_t kWmf = 1, kWmfPlaceable = 2, kEmfPlusDual = 5;
     if (r.U32(at + 4) != 2) return std::nullopt;
     const uint32_t type = r.U32(at + 8), size = r.U32(at + 12);
-    if ((type != kEmf && type != kEmfPlusOnly && type != kEmfPlusDual) || !r.Has(at + 16, size))
-        return std::nullopt;
+    if (type < kWmf || type > kEmfPlusDual || !r.Has(at + 16, size)) return std::nullopt;
     const QByteArrayView data = r.Bytes(at + 16, size);
-    const std::optional<EmfHeader> header = ReadEmfHeader(data);
+    // A Windows metafile is played as the enhanced metafile it translates to.
+    const QByteArray enhanced = type == kWmf || type == kWmfPlaceable
+                                    ? WmfToEmf(data).value_or(QByteArray())
+                                    : data.toByteArray();
+    const std::optional<EmfHeader> header = ReadEmfHeader(enhanced);
     if (!header) return std::nullopt;
-    return NestedMetafile{data.toByteArray(), EmfNaturalSize(*header)};
+    return NestedMetafile{enhanced, EmfNaturalSize(*header)};
 }
 
 // version, type (1: bitmap), then width, height, stride, format, kind, data.
