@@ -1,4 +1,4 @@
-// The metafile player over arbitrary bytes behind a valid header.
+// The metafile players (enhanced and Windows) over arbitrary bytes behind a valid header.
 #include "pictures/emf/EmfPlayer.h"
 #include "pictures/PictureLoader.h"
 

@@ -130,8 +130,9 @@ QByteArray PlusFillRect(uint32_t argb, float x, float y, float w, float h) {
 }
 
 // An EMF+ image object (type 5) holding a bitmap of the given pixel format.
-QByteArray PlusBitmap(uint8_t id, int width, int height, uint32_t format, QByteArray pixels) {
-    const int stride = pixels.size() / height;
+QByteArray PlusBitmap(uint8_t id, int width, int height, uint32_t format, QByteArray pixels,
+                      int paletteBytes = 0) {
+    const int stride = int(pixels.size() - paletteBytes) / height;
     return PlusRecord(
         0x4008, uint16_t(0x0500 | id),
         Words({int32_t(0xDBC01002), 1, width, height, stride, int32_t(format), 0}) + pixels);
@@ -288,6 +289,8 @@ QByteArray ReadAll(const QString& path) {
 class EmfTest : public QObject {
     Q_OBJECT
   private slots:
+    void dibColoursInEveryPixelFormat_data();
+    void dibColoursInEveryPixelFormat();
     void windowsMetafilesDraw();
     void windowsMetafileInsideAMetafile();
     void damagedWindowsMetafilesNeitherCrashNorHang();
@@ -811,13 +814,21 @@ void EmfTest::plusBitmapColoursInEveryPixelFormat_data() {
     QTest::newRow("32 bits") << 0x00022009u << QByteArray::fromHex("0000ff00 ff000000");
     QTest::newRow("32 bits with alpha") << 0x0026200Au << QByteArray::fromHex("0000ffff ff0000ff");
     QTest::newRow("premultiplied") << 0x000E200Bu << QByteArray::fromHex("0000ffff ff0000ff");
+    QTest::newRow("16 bits 555") << 0x00021005u << QByteArray::fromHex("007c 1f00");
+    QTest::newRow("16 bits 565") << 0x00021006u << QByteArray::fromHex("00f8 1f00");
+    QTest::newRow("16 bits 1555") << 0x00061007u << QByteArray::fromHex("00fc 1f80");
+    // Indexed: a palette (flags, count, red, blue as 0xAARRGGBB), then the indices.
+    const QByteArray palette = QByteArray::fromHex("00000000 02000000 0000ffff ff0000ff");
+    QTest::newRow("8 bits indexed") << 0x00030803u << palette + QByteArray::fromHex("0001 0000");
+    QTest::newRow("4 bits indexed") << 0x00030402u << palette + QByteArray::fromHex("01 000000");
+    QTest::newRow("1 bit indexed") << 0x00030101u << palette + QByteArray::fromHex("40 000000");
 }
 
 void EmfTest::plusBitmapColoursInEveryPixelFormat() {
     QFETCH(uint32_t, format);
     QFETCH(QByteArray, pixels);
     Emf e;
-    Plus(e, PlusHeader() + PlusBitmap(1, 2, 1, format, pixels) +
+    Plus(e, PlusHeader() + PlusBitmap(1, 2, 1, format, pixels, (format & 0x00010000) ? 16 : 0) +
                 PlusDrawImage(1, QRectF(0, 0, 2, 1), QRectF(0, 0, 100, 100)));
     const QImage img = Render(e);
     QVERIFY2(Near(img.pixel(20, 50), qRgb(255, 0, 0)),
@@ -995,6 +1006,43 @@ void EmfTest::damagedWindowsMetafilesNeitherCrashNorHang() {
             (void)RenderEmf(*emf, QSize(50, 50));
     }
     QVERIFY(clock.elapsed() < 20000);
+}
+
+// A 2 x 1 DIB, red then blue, in each bit count and layout: drawn red then blue.
+void EmfTest::dibColoursInEveryPixelFormat_data() {
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("compression");
+    QTest::addColumn<QByteArray>("table");  // colours (blue, green, red, 0) or masks
+    QTest::addColumn<QByteArray>("pixels");
+    const QByteArray palette = QByteArray::fromHex("0000ff00 ff000000");
+    QTest::newRow("1 bit") << 1 << 0 << palette << QByteArray::fromHex("40000000");
+    QTest::newRow("4 bits") << 4 << 0 << palette << QByteArray::fromHex("01000000");
+    QTest::newRow("8 bits") << 8 << 0 << palette << QByteArray::fromHex("00010000");
+    QTest::newRow("16 bits 555") << 16 << 0 << QByteArray() << QByteArray::fromHex("007c1f00");
+    QTest::newRow("16 bits 565 fields")
+        << 16 << 3 << Words({0xF800, 0x07E0, 0x001F}) << QByteArray::fromHex("00f81f00");
+    QTest::newRow("24 bits") << 24 << 0 << QByteArray() << QByteArray::fromHex("0000ffff00000000");
+    QTest::newRow("32 bits") << 32 << 0 << QByteArray() << QByteArray::fromHex("0000ff00ff000000");
+    QTest::newRow("32 bits fields, red low") << 32 << 3 << Words({0x0000FF, 0x00FF00, 0xFF0000})
+                                             << QByteArray::fromHex("ff0000000000ff00");
+}
+
+void EmfTest::dibColoursInEveryPixelFormat() {
+    QFETCH(int, bits);
+    QFETCH(int, compression);
+    QFETCH(QByteArray, table);
+    QFETCH(QByteArray, pixels);
+    const int colours = bits <= 8 ? int(table.size() / 4) : 0;
+    QByteArray bmi = Words({40, 2, 1}) + QByteArray::fromHex("0100") +
+                     QByteArray(reinterpret_cast<const char*>(&bits), 2) +
+                     Words({compression, 0, 0, 0, colours, 0}) + table;
+    Emf e;
+    StretchDib(e, bmi, pixels, 2, 1, emf::kSrcCopy);
+    const QImage img = Render(e);
+    QVERIFY2(Near(img.pixel(20, 50), qRgb(255, 0, 0)),
+             qPrintable(QString::number(img.pixel(20, 50), 16)));
+    QVERIFY2(Near(img.pixel(80, 50), qRgb(0, 0, 255)),
+             qPrintable(QString::number(img.pixel(80, 50), 16)));
 }
 
 QTEST_MAIN(EmfTest)

@@ -304,40 +304,101 @@ std::optional<NestedMetafile> ReadNestedMetafile(const Reader& r, qint64 at) {
     return NestedMetafile{enhanced, EmfNaturalSize(*header)};
 }
 
-// version, type (1: bitmap), then width, height, stride, format, kind, data.
+namespace {
+
+// The pixel formats of EMF+ bitmaps, as their numbers say: bits a pixel in
+// the second byte, indexed, alpha and premultiplied flags above.
+enum PixelFormat : uint32_t {
+    k1bppIndexed = 0x00030101,
+    k4bppIndexed = 0x00030402,
+    k8bppIndexed = 0x00030803,
+    k16bppRgb555 = 0x00021005,
+    k16bppRgb565 = 0x00021006,
+    k16bppArgb1555 = 0x00061007,
+    k24bppRgb = 0x00021808,
+    k32bppRgb = 0x00022009,
+    k32bppArgb = 0x0026200A,
+    k32bppPArgb = 0x000E200B,
+};
+
+// A palette object: flags, count, then the colours as 0xAARRGGBB.
+QVector<QRgb> ReadPalette(const Reader& r, qint64& at) {
+    const uint32_t count = std::min<uint32_t>(r.U32(at + 4), 256);
+    QVector<QRgb> colours;
+    if (!r.Has(at + 8, qint64(count) * 4)) return colours;
+    for (uint32_t i = 0; i < count; ++i) colours << r.U32(at + 8 + i * 4);
+    at += 8 + qint64(count) * 4;
+    return colours;
+}
+
+// The colour of pixel x of a row, for the formats that are not copied whole.
+QRgb PixelAt(const Reader& r, qint64 row, int x, uint32_t format, const QVector<QRgb>& palette) {
+    const int bits = (format >> 8) & 0xFF;
+    if (format & 0x00010000) {  // indexed
+        const int perByte = 8 / bits, shift = 8 - bits * (x % perByte + 1);
+        const int index = (r.U8(row + x / perByte) >> shift) & ((1 << bits) - 1);
+        return index < palette.size() ? palette[index] : qRgb(0, 0, 0);
+    }
+    const uint16_t p = r.U16(row + qint64(x) * 2);
+    const auto scale5 = [](int v) { return (v << 3) | (v >> 2); };
+    if (format == k16bppRgb565)
+        return qRgb(scale5(p >> 11), ((p >> 5 & 0x3F) << 2) | ((p >> 5 & 0x3F) >> 4),
+                    scale5(p & 0x1F));
+    const int alpha = format == k16bppArgb1555 && !(p & 0x8000) ? 0 : 255;
+    return qRgba(scale5(p >> 10 & 0x1F), scale5(p >> 5 & 0x1F), scale5(p & 0x1F), alpha);
+}
+
+}  // namespace
+
+// version, type (1: bitmap), then width, height, stride, format, kind, data
+// (an indexed one's palette first).
 QImage ReadImage(const Reader& r, qint64 at) {
     if (r.U32(at + 4) != 1) return {};
     const int32_t width = r.I32(at + 8), height = r.I32(at + 12), stride = r.I32(at + 16);
     const uint32_t format = r.U32(at + 20), kind = r.U32(at + 24);
-    const qint64 data = at + 28;
+    qint64 data = at + 28;
     if (kind == 1) return QImage::fromData(r.Bytes(data, r.size() - data));
     if (width <= 0 || height <= 0 || qint64(width) * height > kMaxImagePixels) return {};
-    QImage::Format qtFormat;
-    int bytes;
+    QImage::Format qtFormat = QImage::Format_ARGB32;
     switch (format) {
-        case 0x0026200A:
-            qtFormat = QImage::Format_ARGB32, bytes = 4;
+        case k32bppArgb:
             break;
-        case 0x000E200B:
-            qtFormat = QImage::Format_ARGB32_Premultiplied, bytes = 4;
+        case k32bppPArgb:
+            qtFormat = QImage::Format_ARGB32_Premultiplied;
             break;
-        case 0x00022009:
-            qtFormat = QImage::Format_RGB32, bytes = 4;
+        case k32bppRgb:
+            qtFormat = QImage::Format_RGB32;
             break;
-        case 0x00021808:
-            qtFormat = QImage::Format_BGR888, bytes = 3;
+        case k24bppRgb:  // stored blue first, as QImage's BGR888 keeps them
+            qtFormat = QImage::Format_BGR888;
+            break;
+        case k1bppIndexed:
+        case k4bppIndexed:
+        case k8bppIndexed:
+        case k16bppRgb555:
+        case k16bppRgb565:
+        case k16bppArgb1555:
             break;
         default:
             return {};
     }
-    if (stride < width * bytes || !r.Has(data, qint64(stride) * height)) return {};
+    const QVector<QRgb> palette = format & 0x00010000 ? ReadPalette(r, data) : QVector<QRgb>();
+    const int bits = (format >> 8) & 0xFF;
+    const qint64 rowBytes = (qint64(width) * bits + 7) / 8;
+    if (stride < rowBytes || !r.Has(data, qint64(stride) * (height - 1) + rowBytes)) return {};
     QImage image(width, height, qtFormat);
     if (image.isNull()) return {};
-    for (int y = 0; y < height; ++y)
-        std::memcpy(image.scanLine(y), r.Bytes(data + qint64(y) * stride, width * bytes).data(),
-                    size_t(width) * bytes);
-    // 24 bits a pixel are stored blue first, as QImage's BGR888 keeps them.
-    if (format == 0x00021808) image = image.convertToFormat(QImage::Format_RGB32);
+    const bool copied = bits >= 24;
+    for (int y = 0; y < height; ++y) {
+        const qint64 row = data + qint64(y) * stride;
+        if (copied) {
+            std::memcpy(image.scanLine(y), r.Bytes(row, rowBytes).data(), size_t(rowBytes));
+            continue;
+        }
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) line[x] = PixelAt(r, row, x, format, palette);
+    }
+    if (format == k24bppRgb) image = image.convertToFormat(QImage::Format_RGB32);
     return image;
 }
 
