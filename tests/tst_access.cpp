@@ -3,10 +3,7 @@
 #include "app/frm_main.h"
 #include "dialogs/ImageControl.h"
 #include "dialogs/ListBox.h"
-#include "dialogs/frm_appr.h"
-#include "dialogs/frm_cr.h"
 #include "dialogs/frm_open.h"
-#include "dialogs/frm_opt.h"
 #include "dialogs/frm_process.h"
 #include "dialogs/frm_prono.h"
 #include "dialogs/frm_version.h"
@@ -103,14 +100,7 @@ void AccessTest::everyControlHasAName() {
     AppFixture app;
     CurrentProcess() = SampleProcess();
     app.window->ApplyProcess(CurrentProcess());
-    std::vector<std::unique_ptr<QDialog>> dialogs;
-    dialogs.emplace_back(new frm_process(*app.window, QStringLiteral("プロセスの編集")));
-    dialogs.emplace_back(new frm_open(*app.window));
-    dialogs.emplace_back(new frm_prono(*app.window));
-    dialogs.emplace_back(new frm_opt(app.window.get()));
-    dialogs.emplace_back(new frm_cr(*app.window));
-    dialogs.emplace_back(new frm_appr(app.window.get(), *app.window->Img()));
-    dialogs.emplace_back(new frm_version(app.window.get()));
+    const std::vector<std::unique_ptr<QDialog>> dialogs = EveryDialog(*app.window);
     QCOMPARE(Unnamed(*app.window), QStringList());
     for (auto& dialog : dialogs) {
         dialog->show();
@@ -238,14 +228,7 @@ void AccessTest::everyTextReadsUnderThemes() {
     AppFixture app;
     CurrentProcess() = SampleProcess();
     app.window->ApplyProcess(CurrentProcess());
-    std::vector<std::unique_ptr<QDialog>> dialogs;
-    dialogs.emplace_back(new frm_process(*app.window, QStringLiteral("プロセスの編集")));
-    dialogs.emplace_back(new frm_open(*app.window));
-    dialogs.emplace_back(new frm_prono(*app.window));
-    dialogs.emplace_back(new frm_opt(app.window.get()));
-    dialogs.emplace_back(new frm_cr(*app.window));
-    dialogs.emplace_back(new frm_appr(app.window.get(), *app.window->Img()));
-    dialogs.emplace_back(new frm_version(app.window.get()));
+    const std::vector<std::unique_ptr<QDialog>> dialogs = EveryDialog(*app.window);
     for (auto& dialog : dialogs) {
         dialog->show();
         for (QWidget* w : dialog->findChildren<QWidget*>()) {

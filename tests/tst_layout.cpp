@@ -3,13 +3,6 @@
 // twips grow with the font.
 #include "app/Application.h"
 #include "app/frm_main.h"
-#include "dialogs/frm_appr.h"
-#include "dialogs/frm_cr.h"
-#include "dialogs/frm_open.h"
-#include "dialogs/frm_opt.h"
-#include "dialogs/frm_process.h"
-#include "dialogs/frm_prono.h"
-#include "dialogs/frm_version.h"
 #include "tests/support/ScriptedUi.h"
 
 #include <QApplication>
@@ -82,14 +75,7 @@ void LayoutTest::initTestCase() {
 void LayoutTest::captionsShowWhole() {
     AppFixture app;
     CurrentProcess() = SampleProcess();
-    std::vector<std::unique_ptr<QDialog>> dialogs;
-    dialogs.emplace_back(new frm_process(*app.window, QStringLiteral("プロセスの編集")));
-    dialogs.emplace_back(new frm_open(*app.window));
-    dialogs.emplace_back(new frm_prono(*app.window));
-    dialogs.emplace_back(new frm_opt(app.window.get()));
-    dialogs.emplace_back(new frm_cr(*app.window));
-    dialogs.emplace_back(new frm_appr(app.window.get(), *app.window->Img()));
-    dialogs.emplace_back(new frm_version(app.window.get()));
+    const std::vector<std::unique_ptr<QDialog>> dialogs = EveryDialog(*app.window);
     // Every menu of the main window shows on its menu bar.
     auto* more =
         app.window->menuBar()->findChild<QWidget*>(QStringLiteral("qt_menubar_ext_button"));

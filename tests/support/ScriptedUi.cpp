@@ -71,6 +71,13 @@ void WhenModal(std::function<void(QWidget*)> action) {
 
 #include "app/frm_main.h"
 #include "dialogs/ImageControl.h"
+#include "dialogs/frm_appr.h"
+#include "dialogs/frm_cr.h"
+#include "dialogs/frm_open.h"
+#include "dialogs/frm_opt.h"
+#include "dialogs/frm_process.h"
+#include "dialogs/frm_prono.h"
+#include "dialogs/frm_version.h"
 #include "player/frm_prev.h"
 
 #include <QGuiApplication>
@@ -138,4 +145,16 @@ bool PanelWatch::eventFilter(QObject* watched, QEvent* event) {
                 [this, player](int index) { action_(*player, index); });
     }
     return false;
+}
+
+std::vector<std::unique_ptr<QDialog>> EveryDialog(frm_main& window) {
+    std::vector<std::unique_ptr<QDialog>> dialogs;
+    dialogs.emplace_back(new frm_process(window, QStringLiteral("プロセスの編集")));
+    dialogs.emplace_back(new frm_open(window));
+    dialogs.emplace_back(new frm_prono(window));
+    dialogs.emplace_back(new frm_opt(&window));
+    dialogs.emplace_back(new frm_cr(window));
+    dialogs.emplace_back(new frm_appr(&window, *window.Img()));
+    dialogs.emplace_back(new frm_version(&window));
+    return dialogs;
 }

@@ -5,11 +5,13 @@
 #include "dialogs/ProcessView.h"
 #include "platform/PlatformUi.h"
 
+#include <QDialog>
 #include <QObject>
 #include <QQueue>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class ScriptedUi : public PlatformUi {
   public:
@@ -99,6 +101,9 @@ struct AppFixture {
     ScriptedUi ui;
     std::unique_ptr<frm_main> window;
 };
+
+// Every dialog of the program, made over the main window (not shown).
+std::vector<std::unique_ptr<QDialog>> EveryDialog(frm_main& window);
 
 // A named process whose panels are the four sample pictures.
 ProcessRecord SampleProcess(const QString& name = QStringLiteral("comic"));
