@@ -145,12 +145,13 @@ QByteArray PlusMetafile(uint8_t id, uint32_t type, const QByteArray& metafile) {
         Words({int32_t(0xDBC01002), 2, int32_t(type), int32_t(metafile.size())}) + metafile);
 }
 
-// Draws image object id from its source rectangle (pixels) into a destination rectangle.
-QByteArray PlusDrawImage(uint8_t id, QRectF src, QRectF dest) {
+// Draws image object id from its source rectangle (pixels) into a destination
+// rectangle, with the image attributes of object attributes (0: none).
+QByteArray PlusDrawImage(uint8_t id, QRectF src, QRectF dest, int attributes = 0) {
     return PlusRecord(
         emf::plus::kDrawImage, id,
-        Words({0, emf::plus::kUnitPixel, F(src.x()), F(src.y()), F(src.width()), F(src.height()),
-               F(dest.x()), F(dest.y()), F(dest.width()), F(dest.height())}));
+        Words({attributes, emf::plus::kUnitPixel, F(src.x()), F(src.y()), F(src.width()),
+               F(src.height()), F(dest.x()), F(dest.y()), F(dest.width()), F(dest.height())}));
 }
 
 // A metafile writing "WWWW" at (10, 30) in a font 20 units high and, where
@@ -289,6 +290,8 @@ QByteArray ReadAll(const QString& path) {
 class EmfTest : public QObject {
     Q_OBJECT
   private slots:
+    void imageAttributesFillBeyondThePicture_data();
+    void imageAttributesFillBeyondThePicture();
     void dibColoursInEveryPixelFormat_data();
     void dibColoursInEveryPixelFormat();
     void windowsMetafilesDraw();
@@ -1043,6 +1046,34 @@ void EmfTest::dibColoursInEveryPixelFormat() {
              qPrintable(QString::number(img.pixel(20, 50), 16)));
     QVERIFY2(Near(img.pixel(80, 50), qRgb(0, 0, 255)),
              qPrintable(QString::number(img.pixel(80, 50), 16)));
+}
+
+// A 2 x 1 picture, red then blue, drawn from a source twice as wide as it:
+// the attributes say what fills the right half.
+void EmfTest::imageAttributesFillBeyondThePicture_data() {
+    QTest::addColumn<int>("wrap");
+    QTest::addColumn<QRgb>("third");
+    QTest::addColumn<QRgb>("fourth");
+    QTest::newRow("tiled") << 0 << qRgb(255, 0, 0) << qRgb(0, 0, 255);
+    QTest::newRow("tiled, flipped across x") << 1 << qRgb(0, 0, 255) << qRgb(255, 0, 0);
+    QTest::newRow("clamped") << 4 << qRgb(0, 255, 0) << qRgb(0, 255, 0);
+}
+
+void EmfTest::imageAttributesFillBeyondThePicture() {
+    QFETCH(int, wrap);
+    QFETCH(QRgb, third);
+    QFETCH(QRgb, fourth);
+    Emf e;
+    Plus(e, PlusHeader() +
+                PlusBitmap(1, 2, 1, 0x00022009, QByteArray::fromHex("0000ff00 ff000000")) +
+                PlusRecord(emf::plus::kObject, emf::plus::kImageAttributesObject << 8 | 2,
+                           Words({int32_t(0xDBC01002), 0, wrap, int32_t(0xFF00FF00), 0, 0})) +
+                PlusDrawImage(1, QRectF(0, 0, 4, 1), QRectF(0, 0, 100, 100), 2));
+    const QImage img = Render(e);
+    QVERIFY(Near(img.pixel(12, 50), qRgb(255, 0, 0)));
+    QVERIFY(Near(img.pixel(37, 50), qRgb(0, 0, 255)));
+    QVERIFY2(Near(img.pixel(62, 50), third), qPrintable(QString::number(img.pixel(62, 50), 16)));
+    QVERIFY2(Near(img.pixel(87, 50), fourth), qPrintable(QString::number(img.pixel(87, 50), 16)));
 }
 
 QTEST_MAIN(EmfTest)

@@ -51,7 +51,16 @@ struct NestedMetafile {
     QSize natural;  // its frame in pixels at 96 dots per inch
 };
 
-using Object = std::variant<Brush, Pen, QPainterPath, QImage, Font, StringFormat, NestedMetafile>;
+// How a picture is drawn where its source rectangle reaches beyond it: tiled
+// (wrap 0 to 3: plain, flipped across x, y or both) or clamped (wrap 4: the
+// clamp colour).
+struct ImageAttributes {
+    uint32_t wrap = 4;
+    QColor clamp = Qt::transparent;
+};
+
+using Object = std::variant<Brush, Pen, QPainterPath, QImage, Font, StringFormat, NestedMetafile,
+                            ImageAttributes>;
 
 // The state that Save and BeginContainer keep.
 struct GraphicsState {
@@ -80,7 +89,8 @@ class Renderer {
     void ObjectRecord(uint16_t flags, const Reader& r);
     void StoreObject(uint8_t id, uint32_t kind, const Reader& r);
 
-    void DrawPicture(const QImage& image, QRectF src, const QTransform& place);
+    void DrawPicture(const QImage& image, QRectF src, const QTransform& place,
+                     const ImageAttributes* attributes);
 
     // What a drawing record refers to.
     std::optional<Brush> BrushFor(uint16_t flags, uint32_t value) const;

@@ -214,6 +214,9 @@ void Renderer::DrawImage(uint16_t flags, const Reader& r, bool points) {
     const auto* nested = std::get_if<NestedMetafile>(&*it);
     if ((!bitmap || bitmap->isNull()) && !nested) return;
     const QSize natural = bitmap ? bitmap->size() : nested->natural;
+    const auto attributesIt = objects_.constFind(uint8_t(r.U32(0)));
+    const ImageAttributes* attributes =
+        attributesIt == objects_.cend() ? nullptr : std::get_if<ImageAttributes>(&*attributesIt);
     const double unit = UnitToPixels(r.U32(4));
     QRectF src(r.F32(8) * unit, r.F32(12) * unit, r.F32(16) * unit, r.F32(20) * unit);
     if (src.isEmpty()) src = QRectF(QPointF(), QSizeF(natural));
@@ -227,7 +230,7 @@ void Renderer::DrawImage(uint16_t flags, const Reader& r, bool points) {
         const QRectF dest = RectAt(r, 24, flags & kCompressed);
         place = QTransform(dest.width(), 0, 0, dest.height(), dest.x(), dest.y());
     }
-    if (bitmap) return DrawPicture(*bitmap, src, place);
+    if (bitmap) return DrawPicture(*bitmap, src, place, attributes);
     // A nested metafile is played at the resolution it is drawn at, within the
     // limits of one picture and of nesting.
     static thread_local int depth = 0;
@@ -248,14 +251,36 @@ void Renderer::DrawImage(uint16_t flags, const Reader& r, bool points) {
                         src.y() * size.height() / natural.height(),
                         src.width() * size.width() / natural.width(),
                         src.height() * size.height() / natural.height());
-    DrawPicture(played, scaled, place);
+    DrawPicture(played, scaled, place, attributes);
 }
 
-void Renderer::DrawPicture(const QImage& image, QRectF src, const QTransform& place) {
+// The source rectangle of image drawn into place (the unit square's image). Where
+// it reaches beyond the picture, its attributes say what shows there.
+void Renderer::DrawPicture(const QImage& image, QRectF src, const QTransform& place,
+                           const ImageAttributes* attributes) {
     Prepare();
     p_.setTransform(QTransform::fromScale(1 / src.width(), 1 / src.height()) * place * ToDevice() *
                     out_);
-    p_.drawImage(QRectF(0, 0, src.width(), src.height()), image, src);
+    const QRectF whole(QPointF(), QSizeF(src.size()));
+    if (!attributes || QRectF(image.rect()).contains(src)) return p_.drawImage(whole, image, src);
+    if (attributes->wrap >= 4) {
+        p_.fillRect(whole, attributes->clamp);
+        const QRectF inside = src.intersected(image.rect());
+        if (!inside.isEmpty()) p_.drawImage(inside.translated(-src.topLeft()), image, inside);
+        return;
+    }
+    // Tiled, each other tile mirrored across x, y or both (as many as a picture can show).
+    const bool flipX = attributes->wrap == 1 || attributes->wrap == 3;
+    const bool flipY = attributes->wrap == 2 || attributes->wrap == 3;
+    const int w = image.width(), h = image.height();
+    const int firstX = int(std::floor(src.left() / w)), lastX = int(std::ceil(src.right() / w));
+    const int firstY = int(std::floor(src.top() / h)), lastY = int(std::ceil(src.bottom() / h));
+    if (qint64(lastX - firstX) * (lastY - firstY) > kMaxTiles) return;
+    p_.setClipRect(whole, Qt::IntersectClip);
+    for (int ty = firstY; ty < lastY; ++ty)
+        for (int tx = firstX; tx < lastX; ++tx)
+            p_.drawImage(QPointF(tx * w - src.x(), ty * h - src.y()),
+                         image.mirrored(flipX && (tx & 1), flipY && (ty & 1)));
 }
 
 // Sets the painter up for text in font f: the em size taken to units of the

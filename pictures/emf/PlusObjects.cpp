@@ -456,6 +456,8 @@ std::optional<Object> DecodeObject(uint32_t kind, const Reader& r) {
             return ReadFont(r);
         case kStringFormatObject:
             return StringFormat{r.U32(12), r.U32(16)};
+        case kImageAttributesObject:  // version, reserved, wrap mode, clamp colour
+            return ImageAttributes{std::min<uint32_t>(r.U32(8), 4), Argb(r.U32(12))};
         default:
             return std::nullopt;
     }

@@ -70,6 +70,7 @@ constexpr int kMaxRegionDepth = 64;
 constexpr int kMaxNesting = 3;                    // metafiles inside metafiles, at most this deep
 constexpr qint64 kMaxNestedPixels = 4096 * 4096;  // the largest a nested one is played at
 constexpr double kLargestFontPixels = 2048;
+constexpr qint64 kMaxTiles = 4096;  // tiles of one picture drawn beyond its edges
 
 // The units of sizes and of the page.
 enum Unit : uint32_t {
@@ -91,6 +92,7 @@ enum ObjectKind : uint32_t {
     kImageObject = 5,
     kFontObject = 6,
     kStringFormatObject = 7,
+    kImageAttributesObject = 8,
 };
 
 inline QColor Argb(uint32_t value) {
