@@ -156,19 +156,22 @@ QByteArray PlusDrawImage(uint8_t id, QRectF src, QRectF dest, int attributes = 0
 
 // A metafile writing "WWWW" at (10, 30) in a font 20 units high and, where
 // given, of that average character width.
-QByteArray TextMetafile(int averageWidth) {
+QByteArray TextMetafile(int averageWidth, int orientation = 0, int graphicsMode = 1,
+                        const QString& text = QStringLiteral("WWWW")) {
     Emf e;
     QByteArray font(92, '\0');
     qToLittleEndian<int32_t>(-20, font.data());
     qToLittleEndian<int32_t>(averageWidth, font.data() + 4);
+    qToLittleEndian<int32_t>(orientation, font.data() + 12);
     qToLittleEndian<int32_t>(400, font.data() + 16);
     const char16_t face[] = u"DejaVu Sans";
     for (int i = 0; face[i]; ++i) qToLittleEndian<uint16_t>(face[i], font.data() + 28 + 2 * i);
     e.Rec(emf::kExtCreateFontIndirectW, {1}, font);
     e.Rec(emf::kSelectObject, {1});
     e.Rec(emf::kSetBkMode, {1});
-    e.Rec(emf::kExtTextOutW, {0, 0, 99, 99, 1, 0, 0, 10, 30, 4, 76, 0, 0, 0, 0, 0, 0},
-          QByteArray("W\0W\0W\0W\0", 8));
+    e.Rec(emf::kExtTextOutW,
+          {0, 0, 99, 99, graphicsMode, 0, 0, 10, 30, int(text.size()), 76, 0, 0, 0, 0, 0, 0},
+          QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2));
     return e.Bytes();
 }
 
@@ -290,6 +293,7 @@ QByteArray ReadAll(const QString& path) {
 class EmfTest : public QObject {
     Q_OBJECT
   private slots:
+    void glyphsTurnByTheirOrientationInAdvancedMode();
     void imageAttributesFillBeyondThePicture_data();
     void imageAttributesFillBeyondThePicture();
     void dibColoursInEveryPixelFormat_data();
@@ -1074,6 +1078,18 @@ void EmfTest::imageAttributesFillBeyondThePicture() {
     QVERIFY(Near(img.pixel(37, 50), qRgb(0, 0, 255)));
     QVERIFY2(Near(img.pixel(62, 50), third), qPrintable(QString::number(img.pixel(62, 50), 16)));
     QVERIFY2(Near(img.pixel(87, 50), fourth), qPrintable(QString::number(img.pixel(87, 50), 16)));
+}
+
+// A font's orientation turns its glyphs in the advanced graphics mode; the
+// compatible mode ignores it, as Windows does.
+void EmfTest::glyphsTurnByTheirOrientationInAdvancedMode() {
+    const QString tall = QStringLiteral("llll");
+    const int upright = InkHeight(RenderEmf(TextMetafile(0, 0, 1, tall), QSize(100, 100)));
+    const int compatible = InkHeight(RenderEmf(TextMetafile(0, 900, 1, tall), QSize(100, 100)));
+    const int advanced = InkHeight(RenderEmf(TextMetafile(0, 900, 2, tall), QSize(100, 100)));
+    QCOMPARE(compatible, upright);
+    QVERIFY2(advanced * 2 < upright,
+             qPrintable(QStringLiteral("%1 / %2").arg(advanced).arg(upright)));
 }
 
 QTEST_MAIN(EmfTest)

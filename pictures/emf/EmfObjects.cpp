@@ -90,6 +90,7 @@ void MetafileRenderer::CreateFont(const Reader& r) {
     f.height = r.I32(12);
     f.width = std::abs(r.I32(16));
     f.escapement = r.I32(20);
+    f.orientation = r.I32(24);
     f.weight = r.I32(28);
     f.italic = r.U8(32);
     f.underline = r.U8(33);

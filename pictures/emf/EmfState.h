@@ -80,9 +80,10 @@ struct Brush {
 };
 
 struct Font {
-    double height = 12;     // logical units; negative: character height, positive: cell height
-    double width = 0;       // average character width, logical units; 0: the font's own
-    double escapement = 0;  // tenths of a degree
+    double height = 12;      // logical units; negative: character height, positive: cell height
+    double width = 0;        // average character width, logical units; 0: the font's own
+    double escapement = 0;   // of the baseline, tenths of a degree
+    double orientation = 0;  // of each glyph, in the advanced graphics mode only
     int weight = 400;
     bool italic = false, underline = false, strikeOut = false;
     int charset = 0;

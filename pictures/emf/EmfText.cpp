@@ -98,8 +98,12 @@ void MetafileRenderer::ExtTextOut(const Reader& r, bool wide) {
         Apply();
         p_.fillRect(rect.normalized(), s_.bkColor);
     }
+    // In the advanced graphics mode (2) glyphs turn by the font's orientation,
+    // apart from the baseline's escapement.
+    const double glyphTurn =
+        r.U32(24) == 2 ? (s_.font.orientation - s_.font.escapement) / 10.0 : 0.0;
     DrawText(r.Point32(36), text, wide ? dx : AnsiWidths(r, dx, offString, count), rect,
-             options & 0x4);
+             options & 0x4, glyphTurn);
 }
 
 QVector<double> MetafileRenderer::AnsiWidths(const Reader& r, const QVector<double>& dx,
@@ -136,7 +140,7 @@ double MetafileRenderer::GlyphStretch(QPointF reference, double xUnit, double yU
 }
 
 void MetafileRenderer::DrawText(QPointF reference, const QString& text, const QVector<double>& dx,
-                                const QRectF& clipRect, bool clipped) {
+                                const QRectF& clipRect, bool clipped, double glyphTurn) {
     const bool updateCp = s_.textAlign & 1;
     if (updateCp) reference = s_.position;
     const QTransform full = Full();
@@ -222,7 +226,15 @@ void MetafileRenderer::DrawText(QPointF reference, const QString& text, const QV
     } else {
         // Each character where the spacing array puts it.
         for (int i = 0; i < text.size(); ++i) {
-            p_.drawText(QPointF(x, y), QString(text[i]));
+            if (glyphTurn == 0) {
+                p_.drawText(QPointF(x, y), QString(text[i]));
+            } else {  // turned about its point on the baseline, counter-clockwise
+                p_.save();
+                p_.translate(x, y);
+                p_.rotate(-glyphTurn);
+                p_.drawText(QPointF(0, 0), QString(text[i]));
+                p_.restore();
+            }
             x += advances[i];
         }
     }

@@ -85,7 +85,7 @@ class MetafileRenderer {
     double GlyphStretch(QPointF reference, double xUnit, double yUnit,
                         const QFontMetricsF& metrics) const;
     void DrawText(QPointF reference, const QString& text, const QVector<double>& dx,
-                  const QRectF& clipRect, bool clipped);
+                  const QRectF& clipRect, bool clipped, double glyphTurn = 0);
     QImage Dib(const Reader& r, uint32_t offBmi, uint32_t cbBmi, uint32_t offBits,
                uint32_t cbBits) const;
     QPainter::CompositionMode ModeFor(uint32_t rop) const;
