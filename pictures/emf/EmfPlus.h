@@ -114,6 +114,7 @@ class Renderer {
     QPainter& p_;
     QTransform out_;
     double textScale_ = 16;  // how much larger than its units text is laid out
+    int nestedPlays_ = 0;
     QSizeF dpi_;
     GraphicsState g_;
     QHash<uint32_t, GraphicsState> saved_;

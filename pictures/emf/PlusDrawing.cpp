@@ -232,9 +232,14 @@ void Renderer::DrawImage(uint16_t flags, const Reader& r, bool points) {
     }
     if (bitmap) return DrawPicture(*bitmap, src, place, attributes);
     // A nested metafile is played at the resolution it is drawn at, within the
-    // limits of one picture and of nesting.
+    // limits of one picture, of nesting, and of how often a file and all that
+    // is nested in it play nested metafiles, so that no file loops for long.
     static thread_local int depth = 0;
-    if (depth >= kMaxNesting) return;
+    static thread_local int playsBelow = 0;  // by everything nested in the outermost play
+    if (depth >= kMaxNesting || nestedPlays_ >= kMaxNestedPlays) return;
+    if (depth == 0) playsBelow = 0;
+    if (depth > 0 && ++playsBelow > kMaxNestedPlays) return;
+    ++nestedPlays_;
     const QTransform toOutput =
         QTransform::fromScale(1 / src.width(), 1 / src.height()) * place * ToDevice() * out_;
     const double scale = std::max(std::hypot(toOutput.m11(), toOutput.m12()),

@@ -70,7 +70,9 @@ constexpr int kMaxRegionDepth = 64;
 constexpr int kMaxNesting = 3;                    // metafiles inside metafiles, at most this deep
 constexpr qint64 kMaxNestedPixels = 4096 * 4096;  // the largest a nested one is played at
 constexpr double kLargestFontPixels = 2048;
-constexpr qint64 kMaxTiles = 4096;  // tiles of one picture drawn beyond its edges
+constexpr qint64 kMaxTiles = 4096;
+constexpr int kMaxNestedPlays = 64;  // nested metafiles one file plays, and all below it  // tiles
+                                     // of one picture drawn beyond its edges
 
 // The units of sizes and of the page.
 enum Unit : uint32_t {
