@@ -177,8 +177,9 @@ QRect OnScreenPixels(const QTransform& toScreen, const QRect& rect) {
 
 QSize ImageControl::DeviceSize() const {
     const double ratio = devicePixelRatioF();
-    QTransform toScreen = QTransform::fromScale(ratio, ratio);
-    toScreen.translate(mapTo(window(), QPoint()).x(), mapTo(window(), QPoint()).y());
+    const QPoint inWindow = mapTo(window(), QPoint());
+    const QTransform toScreen =
+        QTransform::fromScale(ratio, ratio).translate(inWindow.x(), inWindow.y());
     return OnScreenPixels(toScreen, rect()).size();
 }
 

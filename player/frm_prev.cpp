@@ -164,13 +164,15 @@ void frm_prev::closeEvent(QCloseEvent* event) {
 // and the control scales only the part of it that is visible.
 QSize frm_prev::DisplaySize() const {
     const ProcessRecord& process = CurrentProcess();
-    const double ratio = devicePixelRatioF();
-    if (RunOf(process.RunStyle) == Run::FullScreen) return (QSizeF(size()) * ratio).toSize();
+    const auto inScreenPixels = [this](QSize s) {
+        return (QSizeF(s) * devicePixelRatioF()).toSize();
+    };
+    if (RunOf(process.RunStyle) == Run::FullScreen) return inScreenPixels(size());
     const std::optional<PictureLayout> layout = LayOutPicture(
         QSizeF(size()), process.FitMode, QSizeF(process.FixedWidth, process.FixedHeight), QSizeF());
     if (!layout || !layout->stretch) return QSize();
     const QRect whole = ToPixels(layout->rect);
-    return rect().contains(whole) ? (QSizeF(whole.size()) * ratio).toSize() : QSize();
+    return rect().contains(whole) ? inScreenPixels(whole.size()) : QSize();
 }
 
 void frm_prev::StartDecoding() {

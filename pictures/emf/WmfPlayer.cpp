@@ -381,7 +381,7 @@ class Translator {
         QByteArray utf16(64, '\0');
         for (int i = 0; i < std::min<int>(31, int(name.size())); ++i)
             qToLittleEndian<uint16_t>(name[i].unicode(), utf16.data() + i * 2);
-        Emit(e.Append(utf16).Append(QByteArray(320 - 64 - 28 + 12, '\0')));
+        Emit(e.Append(utf16));  // the face is the last field the player reads
     }
 
     // style, colour usage, then a packed DIB.
