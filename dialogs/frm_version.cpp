@@ -50,7 +50,7 @@ frm_version::frm_version(QWidget* owner) : DialogBase(owner, "frm_version", 4845
     setWindowTitle(kAppTitle + QStringLiteral(" バージョン情報"));
     const QIcon icon = owner ? owner->windowIcon() : QIcon();
     setWindowIcon(icon);
-    Image1->SetPicture({icon.pixmap(32, 32).toImage(), QSize(32, 32)});
+    Image1->SetPicture({icon.pixmap(32, 32).toImage(), QSize(32, 32), {}});
     Image1->SetSpokenName(kAppTitle + QStringLiteral("のアイコン"));
     Label[0]->setText(kAppTitle);
     Label[1]->setText(

@@ -1,10 +1,14 @@
 #include "pictures/BitmapFiles.h"
 
+#include "pictures/AreaScaler.h"
+#include "pictures/DecodeGate.h"
 #include "pictures/Dib.h"
+#include "pictures/PngDecoder.h"
 
 #include <QtEndian>
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -13,6 +17,35 @@ namespace {
 std::optional<DibHeader> BmpHeader(const QByteArray& data) {
     if (data.size() < 14 + 12) return std::nullopt;
     return ParseDibHeader(QByteArrayView(data).sliced(14));
+}
+
+// Uncompressed rows go one by one into the scaler: a bitmap of any size costs
+// only the picture it is shown as. Rows the data does not reach stay black.
+QImage DecodePlainRows(const DibHeader& h, QByteArrayView bits, QSize output) {
+    const QSize own(h.width, h.height);
+    if (!DibDataSuffices(h, bits.size())) {
+        ReportDamage(14 + 40);
+        return {};
+    }
+    const bool shrinks = output.width() <= own.width() && output.height() <= own.height();
+    const bool alpha = !DibAlphaSaysNothing(h, bits);
+    AreaScaler scaler(own, shrinks && !output.isEmpty() ? output : own, alpha);
+    if (!scaler.Ready()) {
+        ReportDecodeError({LoadError::TooLarge, -1, own, 0});
+        return {};
+    }
+    const qint64 stride = DibStride(h.width, h.bitCount);
+    const qint64 rows = std::min<qint64>(h.height, stride ? bits.size() / stride : 0);
+    std::vector<QRgb> row(size_t(h.width));
+    for (qint64 r = 0; r < rows; ++r) {
+        if (DecodeCancelled()) return {};
+        DecodeDibRow(h, reinterpret_cast<const uchar*>(bits.data() + r * stride), row.data(),
+                     alpha);
+        if (alpha)
+            for (QRgb& p : row) p = qPremultiply(p);
+        scaler.AddRow(int(h.topDown ? r : h.height - 1 - r), row.data());
+    }
+    return scaler.Take();
 }
 
 }  // namespace
@@ -31,13 +64,22 @@ QSize BmpSize(const QByteArray& data) {
     return header ? QSize(header->width, header->height) : QSize();
 }
 
-QImage DecodeBmp(const QByteArray& data) {
+QImage DecodeBmp(const QByteArray& data, QSize output) {
     const auto header = BmpHeader(data);
-    if (!header) return {};
+    if (!header) {
+        ReportDamage(14);
+        return {};
+    }
     const QByteArrayView view(data);
     qint64 bitsAt = qFromLittleEndian<uint32_t>(data.constData() + 10);
     if (bitsAt < 14 + 12 || bitsAt > data.size()) bitsAt = 14 + header->size;
-    return DecodeDibBits(*header, view.sliced(std::min<qint64>(bitsAt, data.size())));
+    const QByteArrayView bits = view.sliced(std::min<qint64>(bitsAt, data.size()));
+    if (!DibIsPlain(*header)) {
+        QImage image = DecodeDibBits(*header, bits);
+        if (image.isNull()) ReportDamage(14);
+        return image;
+    }
+    return DecodePlainRows(*header, bits, output);
 }
 
 // ---- ICO -----------------------------------------------------------------
@@ -51,7 +93,15 @@ struct IconEntry {
 };
 
 bool IsPng(QByteArrayView d) {
-    return d.startsWith(QByteArrayView("\x89PNG\r\n\x1a\n", 8));
+    return IsPngFile(d);
+}
+
+// A PNG entry, at most as large as a picture is kept at its own size.
+QImage DecodeIconPng(QByteArrayView data) {
+    const QByteArray bytes = QByteArray::fromRawData(data.data(), data.size());
+    const std::optional<QSize> own = PngSize(bytes);
+    const std::optional<DecodePlan> plan = own ? PlanDecode(*own, QSize()) : std::nullopt;
+    return plan ? DecodePng(bytes, plan->output) : QImage();
 }
 
 // Size and depth from the entry's own image, which is more reliable than the directory.
@@ -117,7 +167,7 @@ QImage DecodeIcon(const QByteArray& data) {
         return a.pixels != b.pixels ? a.pixels > b.pixels : a.depth > b.depth;
     });
     for (const IconEntry& e : entries) {
-        QImage image = IsPng(e.data) ? QImage::fromData(e.data) : DecodeIconDib(e.data);
+        QImage image = IsPng(e.data) ? DecodeIconPng(e.data) : DecodeIconDib(e.data);
         if (!image.isNull()) return image;
     }
     return {};

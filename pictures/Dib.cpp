@@ -77,8 +77,7 @@ void DecodeUncompressed(const DibHeader& h, QByteArrayView bits, QImage& image, 
     const qint64 rows = std::min<qint64>(h.height, stride ? bits.size() / stride : 0);
     for (int r = 0; r < rows; ++r) {
         const uchar* row = reinterpret_cast<const uchar*>(bits.data() + r * stride);
-        QRgb* out = reinterpret_cast<QRgb*>(image.scanLine(ImageRow(h, r)));
-        for (int x = 0; x < h.width; ++x) out[x] = PixelAt(h, row, x, useAlpha);
+        DecodeDibRow(h, row, reinterpret_cast<QRgb*>(image.scanLine(ImageRow(h, r))), useAlpha);
     }
 }
 
@@ -179,8 +178,7 @@ std::optional<DibHeader> ParseDibHeader(QByteArrayView data, bool halfHeight) {
     h.topDown = height < 0;
     h.height = int(std::min<qint64>(std::abs(qint64(height)), INT32_MAX));
     if (halfHeight) h.height /= 2;
-    if (h.width <= 0 || h.height <= 0 || qint64(h.width) * h.height > kMaxDibPixels)
-        return std::nullopt;
+    if (h.width <= 0 || h.height <= 0) return std::nullopt;
     if (h.compression == kJpeg || h.compression == kPng) {
         h.size = headerSize;
         return h;
@@ -212,16 +210,41 @@ std::optional<DibHeader> ParseDibHeader(QByteArrayView data, bool halfHeight) {
     return h;
 }
 
-QImage DecodeDibBits(const DibHeader& h, QByteArrayView bits) {
-    if (h.compression == kJpeg || h.compression == kPng) return QImage::fromData(bits);
-    const bool rle =
-        (h.compression == kRle8 && h.bitCount == 8) || (h.compression == kRle4 && h.bitCount == 4);
-    // Bit fields go with 16 and 32 bits a pixel; with fewer, the same number
-    // means OS/2 Huffman coding, which is not decoded.
+void DecodeDibRow(const DibHeader& h, const uchar* row, QRgb* out, bool useAlpha) {
+    for (int x = 0; x < h.width; ++x) out[x] = PixelAt(h, row, x, useAlpha);
+}
+
+bool DibIsPlain(const DibHeader& h) {
     const bool fields = (h.compression == kBitfields || h.compression == kAlphaBitfields) &&
                         (h.bitCount == 16 || h.bitCount == 32);
-    const bool plain = h.compression == kRgb || fields;
-    if (!rle && !plain) return {};
+    return h.compression == kRgb || fields;
+}
+
+bool DibDataSuffices(const DibHeader& h, qint64 bytes) {
+    return qint64(h.width) * h.height <= FillablePixels(h, bytes, false);
+}
+
+bool DibAlphaSaysNothing(const DibHeader& h, QByteArrayView bits) {
+    if (h.masks[3] == 0 || !DibIsPlain(h) || h.bitCount < 16) return true;
+    const qint64 stride = DibStride(h.width, h.bitCount);
+    const qint64 rows = std::min<qint64>(h.height, stride ? bits.size() / stride : 0);
+    for (qint64 r = 0; r < rows; ++r) {
+        const uchar* row = reinterpret_cast<const uchar*>(bits.data() + r * stride);
+        for (int x = 0; x < h.width; ++x) {
+            const uint32_t p = h.bitCount == 16 ? qFromLittleEndian<uint16_t>(row + 2 * x)
+                                                : qFromLittleEndian<uint32_t>(row + 4 * x);
+            if (p & h.masks[3]) return false;
+        }
+    }
+    return true;
+}
+
+QImage DecodeDibBits(const DibHeader& h, QByteArrayView bits) {
+    if (h.compression == kJpeg || h.compression == kPng) return QImage::fromData(bits);
+    if (qint64(h.width) * h.height > kMaxDibPixels) return {};
+    const bool rle =
+        (h.compression == kRle8 && h.bitCount == 8) || (h.compression == kRle4 && h.bitCount == 4);
+    if (!rle && !DibIsPlain(h)) return {};
     if (qint64(h.width) * h.height > FillablePixels(h, bits.size(), rle)) return {};
     const bool useAlpha = h.masks[3] != 0;
     QImage image(h.width, h.height, useAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);

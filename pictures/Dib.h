@@ -23,8 +23,22 @@ struct DibHeader {
 // and colour table. halfHeight is for icons, whose height counts the mask too.
 std::optional<DibHeader> ParseDibHeader(QByteArrayView data, bool halfHeight = false);
 
-// Decodes the pixel bits. Null when the header describes nothing decodable.
+// Decodes the pixel bits. Null when the header describes nothing decodable,
+// or more than 2^26 pixels (pictures inside icons and metafiles).
 QImage DecodeDibBits(const DibHeader& header, QByteArrayView bits);
+
+// Uncompressed bits (plain or bit fields; with fewer than 16 bits a pixel the
+// bit-fields number means OS/2 Huffman coding, which is not decoded), which can
+// be decoded row by row.
+bool DibIsPlain(const DibHeader& header);
+// Whether uncompressed bits of this many bytes fill at least half the picture:
+// a header that claims much more than its data lies, and is refused.
+bool DibDataSuffices(const DibHeader& header, qint64 bytes);
+// One row of uncompressed bits, header.width pixels, as ARGB32.
+void DecodeDibRow(const DibHeader& header, const uchar* row, QRgb* out, bool useAlpha);
+// True when the picture has no alpha channel, or every alpha value is zero:
+// writers that leave the alpha bytes zero mean an opaque picture.
+bool DibAlphaSaysNothing(const DibHeader& header, QByteArrayView bits);
 
 // The bytes of one uncompressed row.
 qint64 DibStride(int width, int bitCount);

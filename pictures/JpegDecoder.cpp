@@ -1,6 +1,8 @@
 #include "pictures/JpegDecoder.h"
 
-#include "platform/LargeMemory.h"
+#include "pictures/AreaScaler.h"
+#include "pictures/ColourProfiles.h"
+#include "pictures/DecodeGate.h"
 
 #include <jpeglib.h>
 #include <QtEndian>
@@ -8,10 +10,10 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
-
-constexpr qint64 kMaxJpegPixels = qint64(1) << 29;
 
 struct ErrorManager {
     jpeg_error_mgr base;
@@ -94,18 +96,60 @@ void Attach(jpeg_decompress_struct& info, const QByteArray& data) {
                  static_cast<unsigned long>(data.size()));
 }
 
-// Kept out of the function that calls setjmp, so that no local object lives across it.
-// Several rows a call, which the decompressor fills as far as its row group goes.
-bool ReadLines(jpeg_decompress_struct& info, QImage& image) {
+// What a decoding holds beyond libjpeg's own state, on the heap so that an
+// error's longjmp skips no destructor.
+struct Work {
+    std::unique_ptr<AreaScaler> scaler;
+    std::unique_ptr<CmykConverter> cmyk;
+    bool invertInks = false;  // CMYK stored plainly rather than inverted as Adobe's files hold it
+    QByteArray profile;
+    std::vector<uchar> buffer;
+    std::vector<QRgb> converted;
+};
+
+// The rows, decoded, go into the scaler: RGB rows as they are, CMYK rows
+// through the converter. Several rows a call, which the decompressor fills as
+// far as its row group goes.
+bool ReadLines(jpeg_decompress_struct& info, Work& work) {
     constexpr int kRows = 16;
+    const int width = int(info.output_width);
+    const int bytes = width * 4;
+    work.buffer.resize(size_t(bytes) * kRows);
+    work.converted.resize(size_t(width));
     JSAMPROW rows[kRows];
+    for (int i = 0; i < kRows; ++i) rows[i] = work.buffer.data() + size_t(i) * bytes;
     while (info.output_scanline < info.output_height) {
+        if (DecodeCancelled()) return false;
         const int first = int(info.output_scanline);
         const int n = std::min<int>(kRows, int(info.output_height) - first);
-        for (int i = 0; i < n; ++i) rows[i] = image.scanLine(first + i);
-        if (jpeg_read_scanlines(&info, rows, JDIMENSION(n)) == 0) return false;
+        const int got = int(jpeg_read_scanlines(&info, rows, JDIMENSION(n)));
+        if (got == 0) return false;
+        for (int i = 0; i < got; ++i) {
+            const QRgb* row = reinterpret_cast<const QRgb*>(rows[i]);
+            if (work.cmyk) {
+                if (work.invertInks)
+                    for (int b = 0; b < bytes; ++b) rows[i][b] = uchar(255 - rows[i][b]);
+                work.cmyk->Convert(rows[i], work.converted.data(), width);
+                row = work.converted.data();
+            }
+            work.scaler->AddRow(first + i, row);
+        }
     }
     return true;
+}
+
+// The ICC profile, which may be split over several APP2 markers.
+QByteArray IccProfile(jpeg_decompress_struct& info) {
+    JOCTET* data = nullptr;
+    unsigned int length = 0;
+    if (!jpeg_read_icc_profile(&info, &data, &length)) return {};
+    QByteArray profile(reinterpret_cast<const char*>(data), qsizetype(length));
+    free(data);
+    return profile;
+}
+
+bool Cmyk(const jpeg_decompress_struct& info) {
+    return info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
 }
 
 }  // namespace
@@ -133,37 +177,45 @@ std::optional<JpegInfo> ReadJpegInfo(const QByteArray& data) {
     return result;
 }
 
-std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast) {
+QImage DecodeJpeg(const QByteArray& data, QSize output) {
     jpeg_decompress_struct info{};
     ErrorManager errors{};
     Open(info, errors);
-    QImage* image = new QImage;  // heap, so that a longjmp leaks nothing and skips no destructor
+    Work* work = new Work;
     if (setjmp(errors.jump)) {
+        ReportDamage(qint64(data.size() - (info.src ? info.src->bytes_in_buffer : 0)));
         jpeg_destroy_decompress(&info);
-        delete image;
-        return std::nullopt;
+        delete work;
+        return {};
     }
     Attach(info, data);
-    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK ||
-        (info.jpeg_color_space != JCS_GRAYSCALE && info.jpeg_color_space != JCS_YCbCr &&
-         info.jpeg_color_space != JCS_RGB) ||
-        qint64(info.image_width) * info.image_height > kMaxJpegPixels) {
-        jpeg_destroy_decompress(&info);
-        delete image;
-        return std::nullopt;
-    }
-    info.scale_num = unsigned(ScaleNumerator(info, atLeast));
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&info, TRUE);
+    work->profile = IccProfile(info);
+    info.scale_num = unsigned(ScaleNumerator(info, output));
     info.scale_denom = 8;
     info.do_fancy_upsampling = info.scale_num == 8 ? TRUE : FALSE;
-    info.out_color_space = JCS_EXT_BGRX;  // QImage::Format_RGB32 on little-endian machines
+    if (Cmyk(info)) {
+        info.out_color_space = JCS_CMYK;
+        work->invertInks = !info.saw_Adobe_marker;
+        work->cmyk = std::make_unique<CmykConverter>(work->profile);
+    } else {
+        info.out_color_space = JCS_EXT_BGRX;  // QImage::Format_RGB32 on little-endian machines
+    }
     jpeg_start_decompress(&info);
-    *image =
-        NewLargeImage(QSize(int(info.output_width), int(info.output_height)), QImage::Format_RGB32);
-    const bool complete = !image->isNull() && ReadLines(info, *image);
+    const QSize decoded(int(info.output_width), int(info.output_height));
+    const bool shrinks = output.width() <= decoded.width() && output.height() <= decoded.height();
+    work->scaler = std::make_unique<AreaScaler>(
+        decoded, shrinks && !output.isEmpty() ? output : decoded, false);
+    bool complete = false;
+    if (!work->scaler->Ready())
+        ReportDecodeError({LoadError::TooLarge, -1, decoded, 0});
+    else if (!(complete = ReadLines(info, *work)) && !DecodeCancelled())
+        ReportDamage(qint64(data.size() - info.src->bytes_in_buffer));
     if (complete) jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
-    std::optional<QImage> result;
-    if (complete) result = std::move(*image);
-    delete image;
-    return result;
+    QImage image = work->scaler->Ready() && !DecodeCancelled() ? work->scaler->Take() : QImage();
+    if (!work->cmyk) ConvertToSrgb(image, work->profile);
+    delete work;
+    return image;
 }

@@ -20,6 +20,9 @@ bool IsJpegFile(QByteArrayView data);
 std::optional<JpegInfo> ReadJpegInfo(const QByteArray& data);
 
 // Decodes at the smallest of libjpeg's sizes (n/8 of the stored size) that
-// still covers atLeast (in the stored orientation); the whole picture when
-// atLeast is empty. Nothing for colour spaces it leaves to Qt (CMYK).
-std::optional<QImage> DecodeJpeg(const QByteArray& data, QSize atLeast);
+// still covers output (in the stored orientation), averaged down to output
+// row by row; the whole picture when output is empty. CMYK and YCCK pictures
+// are converted through their ICC profile, RGB and grey ones to sRGB when
+// their profile says another colour space. A picture cut short keeps the rows
+// that came (the rest black); one damaged before any row is the null image.
+QImage DecodeJpeg(const QByteArray& data, QSize output);

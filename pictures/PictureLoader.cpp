@@ -4,29 +4,52 @@
 #include "pictures/Scaling.h"
 #include "platform/LargeMemory.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QtPlugin>
+#include <cerrno>
 
 // The program's own decoders are a static image-format plugin.
 Q_IMPORT_PLUGIN(PicturesPlugin)
 
 namespace {
 
-constexpr int kAllocationLimitMb = 2048;
 constexpr qint64 kMaxFileSize = qint64(1) << 30;
 constexpr qint64 kKeptBufferSize = qint64(64) << 20;
 constexpr qint64 kSmallFileSize = qint64(1) << 20;
-constexpr qint64 kMaxDisplayPixels = qint64(4096) * 4096;
 
 QSize Transposed(QSize s) {
     return QSize(s.height(), s.width());
 }
 
+Picture Failed(LoadError error) {
+    Picture picture;
+    picture.error = error;
+    return picture;
+}
+
+// Why Qt's reader failed, where no decoder of ours said.
+LoadError ReaderError(const QImageReader& reader, const QBuffer& buffer, QSize natural) {
+    switch (reader.error()) {
+        case QImageReader::UnsupportedFormatError:
+            return {LoadError::UnknownFormat, -1, {}, 0};
+        case QImageReader::InvalidDataError:
+            if (natural.isValid() &&
+                qint64(natural.width()) * natural.height() * 4 > kMaxWholeDecodeBytes)
+                return {LoadError::TooLarge, -1, natural, 0};
+            return {LoadError::Damaged, buffer.pos(), {}, 0};
+        default:
+            return {LoadError::Damaged, -1, {}, 0};
+    }
+}
+
 // One reading: the program's own handler for the formats it decodes itself,
-// Qt's for the rest (decided by content, whatever the name says).
+// Qt's for the rest (decided by content, whatever the name says). The gate
+// decides the size it is decoded at before anything is allocated.
 Picture Read(const QByteArray& data, const QByteArray& format, QSize displaySize) {
     QBuffer buffer;
     buffer.setData(data);
@@ -34,18 +57,23 @@ Picture Read(const QByteArray& data, const QByteArray& format, QSize displaySize
     QImageReader reader(&buffer, format);
     reader.setDecideFormatFromContent(format.isEmpty());
     reader.setAutoTransform(true);
-    reader.setAllocationLimit(kAllocationLimitMb);
+    reader.setAllocationLimit(int(kMaxWholeDecodeBytes >> 20));
     const QSize stored = reader.size();
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    const QSize natural = turned ? Transposed(stored) : stored;
+    std::optional<DecodePlan> plan;
+    if (stored.isValid()) {
+        plan = PlanDecode(natural, displaySize);
+        if (!plan) return Failed({LoadError::TooLarge, -1, natural, 0});
+        // The scaled size applies before the rotation.
+        if (plan->output != natural)
+            reader.setScaledSize(turned ? Transposed(plan->output) : plan->output);
+    }
     Picture picture;
-    picture.naturalSize = turned ? Transposed(stored) : stored;
-    // The scaled size applies before the rotation, so a turned picture asks for
-    // the transposed size.
-    if (!displaySize.isEmpty() && stored.isValid())
-        reader.setScaledSize(turned ? Transposed(displaySize) : displaySize);
+    picture.naturalSize = natural;
     picture.image = reader.read();
-    if (!picture.image.isNull() && !picture.naturalSize.isValid())
-        picture.naturalSize = picture.image.size();
+    if (picture.image.isNull()) return Failed(ReaderError(reader, buffer, natural));
+    if (!picture.naturalSize.isValid()) picture.naturalSize = picture.image.size();
     return picture;
 }
 
@@ -55,47 +83,89 @@ QImage ForDisplay(QImage image) {
                                                          : QImage::Format_RGB32);
 }
 
-}  // namespace
+// Qt's own handler for a format one of ours reads first.
+QByteArray QtFormatFor(const QByteArray& own) {
+    for (const char* format : {"jpeg", "png", "gif", "tiff", "webp"})
+        if (own == QByteArray("kadrelo-") + format) return format;
+    return {};
+}
 
-Picture LoadPictureFromData(const QByteArray& data, QSize displaySize) {
-    // Larger than any screen: the picture comes at its own size and the control
-    // scales only what is visible of it.
-    if (qint64(displaySize.width()) * displaySize.height() > kMaxDisplayPixels)
-        displaySize = QSize();
+bool Shown(QSize displaySize) {
+    return !displaySize.isEmpty() &&
+           qint64(displaySize.width()) * displaySize.height() <= kMaxDisplayPixels;
+}
+
+Picture LoadWithin(const QByteArray& data, QSize displaySize) {
+    if (data.isEmpty()) return Failed({LoadError::UnknownFormat, -1, {}, 0});
     const QByteArray own = OwnFormatOf(data);
     Picture picture = Read(data, own, displaySize);
-    // libjpeg leaves some colour spaces (CMYK) to Qt's own reader.
-    if (picture.isNull() && own == "kadrelo-jpeg") picture = Read(data, "jpeg", displaySize);
-    if (picture.isNull()) return {};
-    if (!displaySize.isEmpty()) picture.image = ScaledSmoothly(picture.image, displaySize);
+    // What a library leaves aside (16-bit CMYK TIFF, say), Qt's reader of the
+    // same format may still read, within the whole-decode limit.
+    if (picture.isNull() && picture.error.kind != LoadError::TooLarge && !DecodeCancelled()) {
+        const QByteArray qts = QtFormatFor(own);
+        if (!qts.isEmpty()) {
+            Picture second = Read(data, qts, displaySize);
+            if (!second.isNull()) picture = std::move(second);
+        }
+    }
+    if (picture.isNull()) return picture;
+    if (Shown(displaySize)) picture.image = ScaledSmoothly(picture.image, displaySize);
     picture.image = ForDisplay(std::move(picture.image));
+    if (picture.isNull()) return Failed({LoadError::TooLarge, -1, picture.naturalSize, 0});
     return picture;
 }
 
-Picture LoadPicture(const QString& path, QSize displaySize) {
-    // Only regular files: a pipe or a device could block or never end.
-    if (path.isEmpty() || !QFileInfo(path).isFile()) return {};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileSize) return {};
+// Reads the whole file, refusing what is not a regular file (a pipe or a
+// device could block or never end).
+LoadError ReadFile(const QString& path, QByteArray& small, std::unique_ptr<LargeBlock>& block,
+                   QByteArray& data) {
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) return {LoadError::Missing, -1, {}, 0};
+    if (!info.isFile()) return {LoadError::NotAFile, -1, {}, 0};
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return {LoadError::Unreadable, -1, {}, errno};
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    if (file.size() > kMaxFileSize) return {LoadError::TooLarge, -1, {}, 0};
     // One read into memory that each thread keeps: fresh memory for every
     // picture costs more here than the read itself. Large files go to huge
     // pages, small ones to the ordinary heap.
+    char* into = nullptr;
     if (file.size() < kSmallFileSize) {
-        thread_local QByteArray small;
         small.resize(file.size());
-        const qint64 got = file.read(small.data(), small.size());
-        if (got < 0) return {};
-        small.resize(got);
-        return LoadPictureFromData(small, displaySize);
+        into = small.data();
+    } else {
+        if (!block || block->size() < size_t(file.size()))
+            block = std::make_unique<LargeBlock>(size_t(file.size()));
+        if (!block->data()) return {LoadError::TooLarge, -1, {}, 0};
+        into = reinterpret_cast<char*>(block->data());
     }
+    const qint64 size = file.read(into, file.size());
+    if (size < 0) return {LoadError::Unreadable, -1, {}, EIO};
+    data = QByteArray::fromRawData(into, size);
+    return {};
+}
+
+}  // namespace
+
+Picture LoadPictureFromData(const QByteArray& data, QSize displaySize,
+                            const std::atomic<bool>* cancel) {
+    DecodeScope scope(cancel);
+    Picture picture = LoadWithin(data, displaySize);
+    if (picture.isNull() && scope.Error().kind != LoadError::None) picture.error = scope.Error();
+    if (picture.isNull() && picture.error.kind == LoadError::None)
+        picture.error = {LoadError::Damaged, -1, {}, 0};
+    return picture;
+}
+
+Picture LoadPicture(const QString& path, QSize displaySize, const std::atomic<bool>* cancel) {
+    thread_local QByteArray small;
     thread_local std::unique_ptr<LargeBlock> block;
-    if (!block || block->size() < size_t(file.size()))
-        block = std::make_unique<LargeBlock>(size_t(file.size()));
-    if (!block->data()) return {};
-    const qint64 got = file.read(reinterpret_cast<char*>(block->data()), file.size());
-    if (got < 0) return {};
-    Picture picture = LoadPictureFromData(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(block->data()), got), displaySize);
-    if (block->size() > size_t(kKeptBufferSize)) block.reset();  // do not hold on to huge files
+    QByteArray data;
+    const LoadError error = ReadFile(path, small, block, data);
+    if (error.kind != LoadError::None) return Failed(error);
+    Picture picture = LoadPictureFromData(data, displaySize, cancel);
+    if (block && block->size() > size_t(kKeptBufferSize))
+        block.reset();  // do not hold on to huge files
     return picture;
 }

@@ -1,8 +1,12 @@
 #include "pictures/PicturesPlugin.h"
 
 #include "pictures/BitmapFiles.h"
+#include "pictures/GifDecoder.h"
 #include "pictures/JpegDecoder.h"
+#include "pictures/PngDecoder.h"
 #include "pictures/Scaling.h"
+#include "pictures/TiffDecoder.h"
+#include "pictures/WebpDecoder.h"
 #include "pictures/emf/EmfPlayer.h"
 #include "pictures/emf/WmfPlayer.h"
 
@@ -79,7 +83,24 @@ class BmpHandler : public FileHandler {
   public:
     BmpHandler() : FileHandler("kadrelo-bmp") {}
     Measured Measure(const QByteArray& data) const override { return {BmpSize(data), {}}; }
-    QImage Decode(const QByteArray& data, QSize) const override { return DecodeBmp(data); }
+    QImage Decode(const QByteArray& data, QSize scaled) const override {
+        return DecodeBmp(data, scaled);
+    }
+};
+
+// The formats whose libraries tell the size from the header and decode at
+// (or down to) the size the picture is shown at.
+template <std::optional<QSize> (*SizeOf)(const QByteArray&),
+          QImage (*DecodeAt)(const QByteArray&, QSize)>
+class LibraryHandler : public FileHandler {
+  public:
+    explicit LibraryHandler(QByteArray format) : FileHandler(std::move(format)) {}
+    Measured Measure(const QByteArray& data) const override {
+        return {SizeOf(data).value_or(QSize()), {}};
+    }
+    QImage Decode(const QByteArray& data, QSize scaled) const override {
+        return DecodeAt(data, scaled);
+    }
 };
 
 // The chosen entry is known only by decoding, so it is decoded once for the
@@ -130,7 +151,7 @@ class JpegHandler : public FileHandler {
         return info ? Measured{info->stored, info->orientation} : Measured{};
     }
     QImage Decode(const QByteArray& data, QSize scaled) const override {
-        return DecodeJpeg(data, scaled).value_or(QImage());
+        return DecodeJpeg(data, scaled);
     }
 };
 
@@ -141,14 +162,16 @@ QByteArray OwnFormatOf(QByteArrayView data) {
     if (IsIconFile(data)) return "kadrelo-ico";
     if (LooksLikeEmf(data) || LooksLikeWmf(data)) return "kadrelo-emf";
     if (IsJpegFile(data)) return "kadrelo-jpeg";
+    if (IsPngFile(data)) return "kadrelo-png";
+    if (IsGifFile(data)) return "kadrelo-gif";
+    if (IsTiffFile(data)) return "kadrelo-tiff";
+    if (IsWebpFile(data)) return "kadrelo-webp";
     return {};
 }
 
 QImageIOPlugin::Capabilities PicturesPlugin::capabilities(QIODevice*,
                                                           const QByteArray& format) const {
-    const bool own = format == "kadrelo-bmp" || format == "kadrelo-ico" ||
-                     format == "kadrelo-emf" || format == "kadrelo-jpeg";
-    return own ? CanRead : Capabilities();
+    return format.startsWith("kadrelo-") ? CanRead : Capabilities();
 }
 
 QImageIOHandler* PicturesPlugin::create(QIODevice* device, const QByteArray& format) const {
@@ -157,6 +180,10 @@ QImageIOHandler* PicturesPlugin::create(QIODevice* device, const QByteArray& for
     if (format == "kadrelo-ico") handler = new IconHandler;
     if (format == "kadrelo-emf") handler = new EmfHandler;
     if (format == "kadrelo-jpeg") handler = new JpegHandler;
+    if (format == "kadrelo-png") handler = new LibraryHandler<PngSize, DecodePng>(format);
+    if (format == "kadrelo-gif") handler = new LibraryHandler<GifSize, DecodeGif>(format);
+    if (format == "kadrelo-tiff") handler = new LibraryHandler<TiffSize, DecodeTiff>(format);
+    if (format == "kadrelo-webp") handler = new LibraryHandler<WebpSize, DecodeWebp>(format);
     if (handler) {
         handler->setDevice(device);
         handler->setFormat(format);

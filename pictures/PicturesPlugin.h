@@ -1,8 +1,9 @@
 // The program's own picture decoders as Qt image-format handlers, registered
 // statically, so that every picture loads through QImageReader: bitmaps
-// ("kadrelo-bmp"), icons ("kadrelo-ico"), enhanced metafiles ("kadrelo-emf") and
-// JPEG decoded at a reduced size ("kadrelo-jpeg"). They are asked for by name
-// only, so Qt's own handlers keep every other format.
+// ("kadrelo-bmp"), icons ("kadrelo-ico"), metafiles ("kadrelo-emf"), and JPEG,
+// PNG, GIF, TIFF and WebP through their own libraries, decoded at the size they
+// are shown at ("kadrelo-jpeg" and so on). They are asked for by name only, so
+// Qt's own handlers keep every other format.
 #pragma once
 
 #include <QImageIOPlugin>

@@ -2,9 +2,9 @@
 
 #include "platform/Clock.h"
 
-PanelDecoder::PanelDecoder(std::array<Request, 4> requests) {
+PanelDecoder::PanelDecoder(std::array<Request, 4> requests, std::function<void()> onReady) {
     for (int i = 0; i < 4; ++i) futures_[i] = promises_[i].get_future().share();
-    worker_ = std::thread([this, requests = std::move(requests)] {
+    worker_ = std::thread([this, requests = std::move(requests), onReady = std::move(onReady)] {
         LowerThreadPriority();
         for (int i = 0; i < 4; ++i) {
             if (i == 1) {
@@ -12,7 +12,9 @@ PanelDecoder::PanelDecoder(std::array<Request, 4> requests) {
                 restAllowed_.wait(lock, [this] { return decodeTheRest_ || cancelled_; });
             }
             promises_[i].set_value(
-                cancelled_ ? Picture{} : LoadPicture(requests[i].path, requests[i].displaySize));
+                cancelled_ ? Picture{}
+                           : LoadPicture(requests[i].path, requests[i].displaySize, &cancelled_));
+            if (onReady) onReady();
         }
     });
 }

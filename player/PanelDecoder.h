@@ -1,7 +1,9 @@
 // Decodes the four panels of a run one after another on a worker thread, each
 // at the size it will be shown, so that the next panel is ready when it is due.
 // Panel 1 is decoded at once; the others wait until panel 1 is on the screen,
-// so that bringing it there has the processor to itself.
+// so that bringing it there has the processor to itself. The player never
+// waits for a decoding blindly: it asks whether a panel is ready and is told
+// when one becomes so; ending the run cancels what is still decoding.
 #pragma once
 
 #include "pictures/PictureLoader.h"
@@ -9,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -20,7 +23,8 @@ class PanelDecoder {
         QSize displaySize;  // empty: the picture's own size
     };
 
-    explicit PanelDecoder(std::array<Request, 4> requests);
+    // onReady is called on the worker thread each time a panel is decoded.
+    explicit PanelDecoder(std::array<Request, 4> requests, std::function<void()> onReady = {});
     ~PanelDecoder();
     PanelDecoder(const PanelDecoder&) = delete;
     PanelDecoder& operator=(const PanelDecoder&) = delete;

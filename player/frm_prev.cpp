@@ -181,7 +181,10 @@ void frm_prev::StartDecoding() {
     std::array<PanelDecoder::Request, 4> requests;
     for (int i = 0; i < 4; ++i)
         requests[i] = {draws ? TrimFixed(process.PanelPath[i]) : QString(), DisplaySize()};
-    decoder_ = std::make_unique<PanelDecoder>(std::move(requests));
+    // A decoded panel wakes the player if it is waiting for it.
+    decoder_ = std::make_unique<PanelDecoder>(std::move(requests), [this] {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+    });
 }
 
 void frm_prev::Form_Activate() {
@@ -197,10 +200,17 @@ void frm_prev::Form_Activate() {
     PlaceLabel();
 
     // Panel 1 is laid out before the window is first drawn, so that this first
-    // drawing shows it: one frame instead of two.
-    QRegion changed = LayOutPanel();
-    const bool drawnAlready = windowHandle() && windowHandle()->isExposed();
+    // drawing shows it: one frame instead of two. While it is still decoding,
+    // the window shows its background and keeps handling keys.
+    const bool firstReady = decoder_->Ready(0);
+    QRegion changed = firstReady ? LayOutPanel() : QRegion();
+    bool drawnAlready = windowHandle() && windowHandle()->isExposed();
     if (!WaitUntilExposed()) return;
+    if (!firstReady) {
+        if (!WaitForPanel()) return EndRun();
+        changed = LayOutPanel();
+        drawnAlready = true;
+    }
     uint64_t due = 0;  // when the next panel is to be on the screen
     for (;;) {
         // The panel's time starts when it is on the screen, not before.
@@ -216,11 +226,38 @@ void frm_prev::Form_Activate() {
         if (closed_) return;
         ++PanelIndex;
         if (PanelIndex > 3 || !Running) break;
+        if (!decoder_->Ready(PanelIndex)) {
+            SleepUntil(due);  // the panel before stays its whole time
+            ShowBackground();
+            if (!WaitForPanel()) return EndRun();
+        }
         changed = LayOutPanel();
     }
     SleepUntil(due);  // the last panel too stays its whole time, and no longer
+    EndRun();
+}
+
+void frm_prev::EndRun() {
+    if (closed_) return;
     presenter_->TakeOffScreen(this);
     close();
+}
+
+// While the current panel is still decoding, the window shows its background
+// (and the thumbnails) instead of the panel whose time is over.
+void frm_prev::ShowBackground() {
+    if (!Img->isVisible()) return;
+    const QRect old = Img->geometry();
+    Img->hide();
+    repaint(old);
+}
+
+// Handles events until the current panel is decoded (the decoder's notice
+// wakes the wait) or the run ends; true when the panel is ready to be shown.
+bool frm_prev::WaitForPanel() {
+    while (Running && !closed_ && !decoder_->Ready(PanelIndex))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return Running && !closed_;
 }
 
 // Sets the window up for the current panel and returns what has to be drawn
@@ -391,7 +428,8 @@ void frm_prev::ShowPanelIcon() {
                          ? Picture{}
                          : Picture{shown.image.scaled(icon->DeviceSize(), Qt::IgnoreAspectRatio,
                                                       Qt::SmoothTransformation),
-                                   shown.naturalSize});
+                                   shown.naturalSize,
+                                   {}});
     icon->show();
 }
 

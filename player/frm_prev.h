@@ -54,6 +54,9 @@ class frm_prev : public QDialog {
     void ShowDrawnAhead(const QRegion& changed);
     bool AlreadyDrawnAhead(const QWidget* widget, const QPaintEvent* event) const;
     bool WaitUntilExposed();
+    bool WaitForPanel();
+    void ShowBackground();
+    void EndRun();
     uint64_t WaitPanelTime(uint64_t start);
     bool ShowFirstFrame(QEvent* expose);
     void WaitForEventsUntil(uint64_t deadlineMicros);

@@ -83,7 +83,7 @@ void HiDpiTest::naturalSizeIsOnePicturePixelPerScreenPixel() {
     control->SetBorder(false);
     control->SetStretch(false);
     control->SetLogicalPos(QPointF(11, 7));  // odd, so that it starts between screen pixels at 1.5
-    control->SetPicture(Picture{Stripes(QSize(60, 30)), QSize(60, 30)});
+    control->SetPicture(Picture{Stripes(QSize(60, 30)), QSize(60, 30), {}});
     QCOMPARE(control->OwnSize(), QSizeF(60, 30) / ratio_);
     const QImage shot = parent.grab().toImage();
     QCOMPARE(shot.size(), (QSizeF(300, 200) * ratio_).toSize());
@@ -99,7 +99,7 @@ void HiDpiTest::stretchedPictureIsScaledToScreenPixels() {
     control->SetLogicalGeometry(QRectF(20, 10, 100, 40));
     QCOMPARE(control->DeviceSize(), ToScreen(QRectF(20, 10, 100, 40), ratio_).size());
     // A picture loaded at the control's screen size is drawn with every pixel of its own.
-    control->SetPicture(Picture{Stripes(control->DeviceSize()), QSize(10, 10)});
+    control->SetPicture(Picture{Stripes(control->DeviceSize()), QSize(10, 10), {}});
     const QImage shot = parent.grab().toImage();
     QVERIFY(ShowsStripes(
         shot, QRect(ToScreen(QRectF(20, 10, 100, 40), ratio_).topLeft(), control->DeviceSize())));

@@ -1,6 +1,7 @@
 // kadrelo-picture IN OUT.png|- [WIDTHxHEIGHT]: loads IN with the program's own
 // picture loader (at the given display size, if any) and writes it as PNG;
-// "-" as the output decodes and writes nothing (for timing the decoders).
+// "-" as the output decodes and writes nothing (for timing the decoders). A
+// picture that cannot be loaded is named with the reason, and the exit status is 1.
 #include "pictures/FontNames.h"
 #include "pictures/PictureLoader.h"
 #include "pictures/PicturesPlugin.h"
@@ -50,7 +51,8 @@ int main(int argc, char** argv) {
     }
     const Picture picture = LoadPicture(args[1], size);
     if (picture.isNull()) {
-        std::fprintf(stderr, "kadrelo-picture: cannot load %s\n", qPrintable(args[1]));
+        std::fprintf(stderr, "kadrelo-picture: %s: %s\n", qPrintable(args[1]),
+                     qPrintable(DescribeLoadError(picture.error)));
         return 1;
     }
     if (args[2] != QStringLiteral("-") && !picture.image.save(args[2], "PNG")) {
