@@ -18,6 +18,8 @@ const QString frm_process::kNewName = QStringLiteral("新しいプロセス");
 
 namespace {
 
+const QString kPreviewTip = QStringLiteral("プレビュー");
+
 // The one local file a drag carries, or the empty text.
 QString DraggedFile(const QMimeData* mime) {
     if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
@@ -54,7 +56,7 @@ frm_process::frm_process(ProcessView& view, const QString& title)
         const int side = i == 0 ? 800 : 795;
         Image1[i] = Place<ImageControl>(this, "Image1", Twips(5400, 120 + 840 * i, side, side));
         Image1[i]->SetLogicalGeometry(Image1[i]->geometry());
-        Image1[i]->setToolTip(QStringLiteral("プレビュー"));
+        Image1[i]->setToolTip(kPreviewTip);
         Image1[i]->SetSpokenName(PreviewName(i));
         Text1[i]->setAccessibleName(PanelName(i));
         btn[i]->setAccessibleName(QStringLiteral("参照"));
@@ -115,7 +117,12 @@ void frm_process::btnPREV_Click() {
     for (int i = 0; i < kPanelCount; ++i) {
         const QString path = Text1[i]->text();
         const bool passes = PassesPathTest(TrimFixed(path));
-        Image1[i]->SetPicture(passes ? LoadPicture(path, Image1[i]->DeviceSize()) : Picture{});
+        Picture picture = passes ? LoadPicture(path, Image1[i]->DeviceSize()) : Picture{};
+        // An empty preview of a file that is there says why in its tooltip.
+        const QString reason =
+            passes && picture.isNull() ? DescribeLoadError(picture.error) : QString();
+        Image1[i]->setToolTip(reason.isEmpty() ? kPreviewTip : kPreviewTip + u'\n' + reason);
+        Image1[i]->SetPicture(std::move(picture));
         Image1[i]->SetSpokenName(PreviewName(i), passes ? path : QString());
     }
 }

@@ -41,35 +41,44 @@ QByteArray ProfileFromChromaticities(const Chromaticities& c) {
     return data;
 }
 
-bool ConvertToSrgb(QImage& image, const QByteArray& iccProfile) {
-    if (iccProfile.isEmpty() || image.isNull()) return false;
+ColourConverter::ColourConverter(const QByteArray& iccProfile, Order order) : order_(order) {
+    if (iccProfile.isEmpty()) return;
     Profile from(cmsOpenProfileFromMem(iccProfile.constData(), cmsUInt32Number(iccProfile.size())));
-    if (!from.handle || IsSrgb(from.handle)) return false;
+    if (!from.handle || IsSrgb(from.handle)) return;
     const cmsColorSpaceSignature space = cmsGetColorSpace(from.handle);
-    if (space != cmsSigRgbData && space != cmsSigGrayData) return false;
-    const bool grey = space == cmsSigGrayData;
+    if (space != cmsSigRgbData && space != cmsSigGrayData) return;
+    grey_ = space == cmsSigGrayData;
+    const cmsUInt32Number pixels = order == Order::Bgra ? TYPE_BGRA_8 : TYPE_RGBA_8;
     Profile srgb(cmsCreate_sRGBProfile());
-    cmsHTRANSFORM transform =
-        cmsCreateTransform(from.handle, grey ? TYPE_GRAY_8 : TYPE_BGRA_8, srgb.handle, TYPE_BGRA_8,
-                           INTENT_PERCEPTUAL, grey ? 0 : cmsFLAGS_COPY_ALPHA);
-    if (!transform) return false;
+    transform_ = cmsCreateTransform(from.handle, grey_ ? TYPE_GRAY_8 : pixels, srgb.handle, pixels,
+                                    INTENT_PERCEPTUAL, grey_ ? 0 : cmsFLAGS_COPY_ALPHA);
+}
+
+ColourConverter::~ColourConverter() {
+    if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+}
+
+void ColourConverter::Convert(uchar* pixels, int count) const {
+    if (!transform_) return;
+    auto* transform = static_cast<cmsHTRANSFORM>(transform_);
+    if (!grey_) {
+        cmsDoTransform(transform, pixels, pixels, cmsUInt32Number(count));
+        return;
+    }
+    // A grey picture's rows hold the grey in every channel; the alpha stays.
+    std::vector<uchar> grey(static_cast<size_t>(count)), alpha(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        grey[size_t(i)] = pixels[4 * i + 1], alpha[size_t(i)] = pixels[4 * i + 3];
+    cmsDoTransform(transform, grey.data(), pixels, cmsUInt32Number(count));
+    for (int i = 0; i < count; ++i) pixels[4 * i + 3] = alpha[size_t(i)];
+}
+
+bool ConvertToSrgb(QImage& image, const QByteArray& iccProfile) {
+    const ColourConverter converter(iccProfile, ColourConverter::Order::Bgra);
+    if (!converter.Active() || image.isNull()) return false;
     const bool alpha = image.hasAlphaChannel();
     if (alpha) image = image.convertToFormat(QImage::Format_ARGB32);
-    std::vector<uchar> greyRow(size_t(image.width()));
-    for (int y = 0; y < image.height(); ++y) {
-        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-        if (!grey) {
-            cmsDoTransform(transform, row, row, cmsUInt32Number(image.width()));
-            continue;
-        }
-        // A grey picture's rows hold the grey in every channel.
-        for (int x = 0; x < image.width(); ++x) greyRow[size_t(x)] = uchar(qGreen(row[x]));
-        std::vector<QRgb> alphaOf(row, row + image.width());
-        cmsDoTransform(transform, greyRow.data(), row, cmsUInt32Number(image.width()));
-        for (int x = 0; x < image.width(); ++x)
-            row[x] = (row[x] & 0x00FFFFFFu) | (alphaOf[size_t(x)] & 0xFF000000u);
-    }
-    cmsDeleteTransform(transform);
+    for (int y = 0; y < image.height(); ++y) converter.Convert(image.scanLine(y), image.width());
     if (alpha) image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     return true;
 }

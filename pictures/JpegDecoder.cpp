@@ -101,6 +101,7 @@ void Attach(jpeg_decompress_struct& info, const QByteArray& data) {
 struct Work {
     std::unique_ptr<AreaScaler> scaler;
     std::unique_ptr<CmykConverter> cmyk;
+    std::unique_ptr<ColourConverter> colours;  // for RGB and grey pictures
     bool invertInks = false;  // CMYK stored plainly rather than inverted as Adobe's files hold it
     QByteArray profile;
     std::vector<uchar> buffer;
@@ -131,6 +132,8 @@ bool ReadLines(jpeg_decompress_struct& info, Work& work) {
                     for (int b = 0; b < bytes; ++b) rows[i][b] = uchar(255 - rows[i][b]);
                 work.cmyk->Convert(rows[i], work.converted.data(), width);
                 row = work.converted.data();
+            } else {
+                work.colours->Convert(rows[i], width);
             }
             work.scaler->AddRow(first + i, row);
         }
@@ -201,6 +204,8 @@ QImage DecodeJpeg(const QByteArray& data, QSize output) {
         work->cmyk = std::make_unique<CmykConverter>(work->profile);
     } else {
         info.out_color_space = JCS_EXT_BGRX;  // QImage::Format_RGB32 on little-endian machines
+        work->colours =
+            std::make_unique<ColourConverter>(work->profile, ColourConverter::Order::Bgra);
     }
     jpeg_start_decompress(&info);
     const QSize decoded(int(info.output_width), int(info.output_height));
@@ -215,7 +220,6 @@ QImage DecodeJpeg(const QByteArray& data, QSize output) {
     if (complete) jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
     QImage image = work->scaler->Ready() && !DecodeCancelled() ? work->scaler->Take() : QImage();
-    if (!work->cmyk) ConvertToSrgb(image, work->profile);
     delete work;
     return image;
 }

@@ -14,7 +14,6 @@ namespace {
 
 // Ancillary chunks (text, profiles) may take this much memory in all.
 constexpr size_t kChunkLimit = size_t(64) << 20;
-constexpr uint32_t kMaxSide = uint32_t(1) << 20;
 
 // The file in memory, read through a callback so that a failure can name the
 // byte where the data stopped making sense.
@@ -45,7 +44,8 @@ struct PngContext {
 bool Open(spng_ctx* ctx, PngSource& source, spng_ihdr* header) {
     if (!ctx) return false;
     spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
-    spng_set_image_limits(ctx, kMaxSide, kMaxSide);
+    // Any size PNG allows: the decode gate decides what is too large.
+    spng_set_image_limits(ctx, 0x7FFFFFFF, 0x7FFFFFFF);
     spng_set_chunk_limits(ctx, kChunkLimit, kChunkLimit);
     spng_set_png_stream(ctx, ReadBytes, &source);
     return spng_get_ihdr(ctx, header) == 0;
@@ -100,7 +100,8 @@ constexpr int kPassStart[7] = {0, 4, 0, 2, 0, 1, 0};
 constexpr int kPassStep[7] = {8, 8, 4, 4, 2, 2, 1};
 
 // Decodes every row into the scaler; false when the data fails before the end.
-bool DecodeRows(spng_ctx* ctx, const spng_ihdr& header, bool alpha, AreaScaler& scaler) {
+bool DecodeRows(spng_ctx* ctx, const spng_ihdr& header, bool alpha, const ColourConverter& colours,
+                AreaScaler& scaler) {
     const int width = int(header.width);
     std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
     std::vector<QRgb> pass(static_cast<size_t>(width));
@@ -110,6 +111,7 @@ bool DecodeRows(spng_ctx* ctx, const spng_ihdr& header, bool alpha, AreaScaler& 
         if (spng_get_row_info(ctx, &info) != 0) return false;
         const int status = spng_decode_row(ctx, row.data(), row.size());
         if (status != 0 && status != SPNG_EOI) return false;
+        colours.Convert(row.data(), width);
         if (alpha) Premultiply(row.data(), width);
         const QRgb* pixels = reinterpret_cast<const QRgb*>(row.data());
         if (!header.interlace_method) {
@@ -158,11 +160,10 @@ QImage DecodePng(const QByteArray& data, QSize output) {
         ReportDecodeError({LoadError::TooLarge, -1, own, 0});
         return {};
     }
-    if (!DecodeRows(c.ctx, header, alpha, scaler)) {
+    const ColourConverter colours(ColourProfile(c.ctx), ColourConverter::Order::Rgba);
+    if (!DecodeRows(c.ctx, header, alpha, colours, scaler)) {
         if (DecodeCancelled()) return {};
         ReportDamage(qint64(source.at));
     }
-    QImage image = scaler.Take();
-    ConvertToSrgb(image, ColourProfile(c.ctx));
-    return image;
+    return scaler.Take();
 }

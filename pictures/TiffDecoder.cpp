@@ -80,7 +80,8 @@ int BandRows(TIFF* tiff, int width) {
     return int(rows > 0 && rows <= fits ? rows : std::min<qint64>(fits, 64));
 }
 
-bool DecodeBands(TIFF* tiff, TIFFRGBAImage& rgba, AreaScaler& scaler) {
+bool DecodeBands(TIFF* tiff, TIFFRGBAImage& rgba, const ColourConverter& colours,
+                 AreaScaler& scaler) {
     const int width = int(rgba.width), height = int(rgba.height);
     const int band = BandRows(tiff, width);
     std::vector<uint32_t> raster(size_t(width) * size_t(band));
@@ -90,8 +91,11 @@ bool DecodeBands(TIFF* tiff, TIFFRGBAImage& rgba, AreaScaler& scaler) {
         rgba.row_offset = y;
         rgba.col_offset = 0;
         if (!TIFFRGBAImageGet(&rgba, raster.data(), uint32_t(width), uint32_t(rows))) return false;
-        for (int r = 0; r < rows; ++r)
-            scaler.AddRow(y + r, reinterpret_cast<const QRgb*>(&raster[size_t(r) * width]));
+        for (int r = 0; r < rows; ++r) {
+            uint32_t* row = &raster[size_t(r) * width];
+            colours.Convert(reinterpret_cast<uchar*>(row), width);
+            scaler.AddRow(y + r, reinterpret_cast<const QRgb*>(row));
+        }
     }
     return true;
 }
@@ -139,13 +143,12 @@ QImage DecodeTiff(const QByteArray& data, QSize output) {
         ReportDecodeError({LoadError::TooLarge, -1, own, 0});
         return {};
     }
-    const bool complete = DecodeBands(file.tiff, rgba, scaler);
+    const ColourConverter colours(IccProfile(file.tiff), ColourConverter::Order::Rgba);
+    const bool complete = DecodeBands(file.tiff, rgba, colours, scaler);
     TIFFRGBAImageEnd(&rgba);
     if (!complete) {
         if (DecodeCancelled()) return {};
         ReportDamage(source.furthest);
     }
-    QImage image = scaler.Take();
-    ConvertToSrgb(image, IccProfile(file.tiff));
-    return image;
+    return scaler.Take();
 }

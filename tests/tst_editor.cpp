@@ -7,6 +7,7 @@
 #include "tests/support/ScriptedUi.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -132,6 +133,17 @@ void EditorTest::editModeShowsStoredPathsAndKeepsName() {
     const auto previews = Previews(&editor);
     for (int i = 0; i < 3; ++i) QVERIFY(previews[i]->HasPicture());
     QVERIFY(!previews[3]->HasPicture());
+    QCOMPARE(previews[0]->toolTip(), QStringLiteral("プレビュー"));
+    // A file that is there but cannot be shown leaves the preview empty, and its tooltip says why.
+    QFile broken(app.dir->filePath("broken.png"));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16));
+    broken.close();
+    boxes[2]->setText(broken.fileName());
+    editor.findChild<QPushButton*>("btnPREV")->click();
+    QVERIFY(!previews[2]->HasPicture());
+    QCOMPARE(previews[2]->toolTip(),
+             QStringLiteral("プレビュー\n画像が壊れています（16 バイト目）"));
     QCOMPARE(previews[0]->toolTip(), QStringLiteral("プレビュー"));
     boxes[3]->setText(app.samplePath("panel1.bmp"));
     editor.findChild<QPushButton*>("btnOK")->click();

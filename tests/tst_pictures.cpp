@@ -4,12 +4,16 @@
 #include "pictures/Scaling.h"
 #include "platform/LargeMemory.h"
 #include "tests/support/Dibs.h"
+#include "tests/support/HugePng.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -47,6 +51,13 @@ QByteArray Bmp8(int w, int h, const QByteArray& bits, uint32_t compression, QVec
     qToLittleEndian<uint32_t>(offset + bits.size(), file.data() + 2);
     qToLittleEndian<uint32_t>(offset, file.data() + 10);
     return file + info + bits;
+}
+
+// A 1-bit bitmap: bit 1 white, bit 0 black.
+QByteArray Bmp1(int w, int h, const QByteArray& bits) {
+    QByteArray file = Bmp8(w, h, bits, 0, {qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    qToLittleEndian<uint16_t>(1, file.data() + 14 + 14);
+    return file;
 }
 
 QByteArray IconDirectory(const QList<QPair<QByteArray, QByteArray>>& entries) {
@@ -115,6 +126,9 @@ class PicturesTest : public QObject {
     void displaySizesBeyondAnyScreenGiveTheOwnSize();
     void largeMemoryIsReusedOnlyWhileKept();
     void picturesInReusedMemoryAreWhole();
+    void tableOfPictures_data();
+    void tableOfPictures();
+    void picturesLargerThanAnyScreenCostOnlyTheirDisplay();
 
   private:
     QTemporaryDir dir_;
@@ -422,4 +436,98 @@ void PicturesTest::picturesInReusedMemoryAreWhole() {
 }
 
 QTEST_GUILESS_MAIN(PicturesTest)
+// Every picture in the table beside each of its references: NAME@WxH~T.png
+// (loaded at W x H, each channel within T levels), NAME@own~T.png (at its own
+// size), or NAME.refused (the reason the loader gives).
+void PicturesTest::tableOfPictures_data() {
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QString>("expected");
+    const QDir dir(QStringLiteral(KADRELO_TEST_DATA "/pictures"));
+    const QStringList files = dir.entryList(QDir::Files, QDir::Name);
+    int pictures = 0;
+    for (const QString& file : files) {
+        if (file.contains(u'@') || file.endsWith(".refused") || file.endsWith(".sh")) continue;
+        ++pictures;
+        const QRegularExpression mine(u'^' + QRegularExpression::escape(file) +
+                                      QStringLiteral("(@.*\\.png|\\.refused)$"));
+        const QStringList expected = files.filter(mine);
+        if (expected.isEmpty()) QTest::newRow(qPrintable(file)) << dir.filePath(file) << QString();
+        for (const QString& e : expected)
+            QTest::newRow(qPrintable(e)) << dir.filePath(file) << dir.filePath(e);
+    }
+    if (pictures < 25) QTest::newRow("the table is there") << QString() << QString();
+}
+
+void PicturesTest::tableOfPictures() {
+    QFETCH(QString, picture);
+    QFETCH(QString, expected);
+    QVERIFY2(!picture.isEmpty(), "fewer pictures in the table than it was made with");
+    QVERIFY2(!expected.isEmpty(), "a picture without a reference");
+    if (expected.endsWith(".refused")) {
+        QFile reason(expected);
+        QVERIFY(reason.open(QIODevice::ReadOnly));
+        const Picture p = LoadPicture(picture, QSize(48, 32));
+        QVERIFY(p.isNull());
+        QCOMPARE(DescribeLoadError(p.error), QString::fromUtf8(reason.readAll()).trimmed());
+        return;
+    }
+    const auto m =
+        QRegularExpression(QStringLiteral("@(own|(\\d+)x(\\d+))~(\\d+)\\.png$")).match(expected);
+    QVERIFY2(m.hasMatch(), "a reference's name says its size and tolerance");
+    const QSize size =
+        m.captured(1) == "own" ? QSize() : QSize(m.captured(2).toInt(), m.captured(3).toInt());
+    const int tolerance = m.captured(4).toInt();
+    const QImage reference = QImage(expected).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QVERIFY(!reference.isNull());
+    const Picture p = LoadPicture(picture, size);
+    QVERIFY2(!p.isNull(), qPrintable(DescribeLoadError(p.error)));
+    QCOMPARE(p.image.size(), reference.size());
+    const QImage got = p.image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    int worst = 0;
+    QPoint worstAt;
+    for (int y = 0; y < got.height(); ++y)
+        for (int x = 0; x < got.width(); ++x) {
+            const QRgb a = got.pixel(x, y), b = reference.pixel(x, y);
+            for (int shift : {0, 8, 16, 24}) {
+                const int d = std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF));
+                if (d > worst) worst = d, worstAt = QPoint(x, y);
+            }
+        }
+    QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("%1 levels off at %2,%3: %4 for %5")
+                                                .arg(worst)
+                                                .arg(worstAt.x())
+                                                .arg(worstAt.y())
+                                                .arg(got.pixel(worstAt), 8, 16)
+                                                .arg(reference.pixel(worstAt), 8, 16)));
+}
+
+// Pictures whose own size no memory holds load at the size they are shown at,
+// in every format that can be that large: a 1-bit bitmap of 9000 x 8000 and a
+// PNG of 20000 x 20000 (which decoded whole would take 1.6 GB).
+void PicturesTest::picturesLargerThanAnyScreenCostOnlyTheirDisplay() {
+    const int width = 9000, height = 8000;
+    const qint64 stride = ((width + 31) / 32) * 4;
+    QByteArray bits(stride * height, '\0');
+    for (int y = 0; y < height / 2; ++y) std::fill_n(bits.data() + y * stride, stride, char(0xFF));
+    const QByteArray bmp = Bmp1(width, height, bits);
+    const Picture fromBmp = LoadPicture(Write("mono.bmp", bmp), QSize(90, 80));
+    QVERIFY2(!fromBmp.isNull(), qPrintable(DescribeLoadError(fromBmp.error)));
+    QCOMPARE(fromBmp.naturalSize, QSize(width, height));
+    QCOMPARE(fromBmp.image.pixel(10, 10), qRgb(0, 0, 0));        // the bottom-up file's last rows
+    QCOMPARE(fromBmp.image.pixel(10, 70), qRgb(255, 255, 255));  // and its first ones
+
+    const QString png = dir_.filePath("huge.png");
+    QVERIFY(WriteHugePng(png, 20000, 20000));
+    const Picture shown = LoadPicture(png, QSize(200, 200));
+    QVERIFY2(!shown.isNull(), qPrintable(DescribeLoadError(shown.error)));
+    QCOMPARE(shown.image.size(), QSize(200, 200));
+    QCOMPARE(shown.image.pixel(5, 15), qRgb(255, 0, 0));  // rows 1000 to 1999: red then blue
+    QCOMPARE(shown.image.pixel(195, 15), qRgb(0, 0, 255));
+    QCOMPARE(shown.image.pixel(100, 5), qRgb(255, 255, 255));
+    // At its own size it is kept reduced, with its own size still known.
+    const Picture own = LoadPicture(png);
+    QCOMPARE(own.naturalSize, QSize(20000, 20000));
+    QVERIFY(qint64(own.image.width()) * own.image.height() <= kMaxKeptPixels);
+}
+
 #include "tst_pictures.moc"
