@@ -165,7 +165,8 @@ void frm_main::ApplyProcess(const ProcessRecord& record) {
     client_->setPalette(palette);
     client_->repaint();
     UpdateMenuState();  // also when hidden, where no repaint happens
-    img_->SetPicture(LoadPicture(TrimFixed(record.PanelPath[0])));
+    // A large picture arrives later; the window is laid out again then.
+    img_->Load(TrimFixed(record.PanelPath[0]), QSize(), [this](const ::Picture&) { FitImage(); });
     img_->SetSpokenName(PanelName(0), TrimFixed(record.PanelPath[0]));
     img_->SetAppearance(record.ImageAppearance);
     img_->setToolTip(TooltipFor(record.FitMode));

@@ -13,13 +13,16 @@
 #include "dialogs/frm_open.h"
 #include "model/ProcessRecord.h"
 #include "model/ProcessStore.h"
-#include "pictures/emf/EmfPlayer.h"
 #include "pictures/PictureLoader.h"
+#include "pictures/emf/EmfPlayer.h"
 #include "player/frm_prev.h"
+#include "tests/support/HugePng.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <QApplication>
@@ -474,6 +477,126 @@ void Metafiles(const QStringList& dirs) {
     Line("slowest file", Percentile(all, 1.0), "ms");
 }
 
+// ---- pictures: the loader against each format's own library ---------------
+
+struct Measured {
+    double ms = 0;
+    double peakMb = 0;
+};
+
+// Runs a program to its end: its wall time and its peak memory (from the kernel).
+Measured RunMeasured(const QString& program, const QStringList& args) {
+    std::vector<QByteArray> bytes{program.toLocal8Bit()};
+    for (const QString& a : args) bytes.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes) argv.push_back(b.data());
+    argv.push_back(nullptr);
+    const double t = NowMs();
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    return {NowMs() - t, usage.ru_maxrss / 1024.0};
+}
+
+// Medians of time and peak memory, the commands' runs interleaved.
+QList<Measured> InterleavedMeasures(const QList<QPair<QString, QStringList>>& commands, int runs) {
+    QList<QList<double>> ms(commands.size()), mb(commands.size());
+    for (int r = 0; r < runs; ++r)
+        for (int c = 0; c < commands.size(); ++c) {
+            const Measured m = RunMeasured(commands[c].first, commands[c].second);
+            ms[c] << m.ms;
+            mb[c] << m.peakMb;
+        }
+    QList<Measured> medians;
+    for (int c = 0; c < commands.size(); ++c) medians << Measured{Median(ms[c]), Median(mb[c])};
+    return medians;
+}
+
+// The pictures, made once: the 20000 x 20000 paletted PNG, a 24-megapixel photo
+// as PNG, TIFF and WebP, 24-megapixel line art as paletted PNG and GIF, and a
+// 9000 x 8000 1-bit bitmap.
+QStringList BenchPictures(const QString& dir) {
+    const QString huge = dir + QStringLiteral("/huge-20000.png");
+    if (!QFile::exists(huge)) WriteHugePng(huge, 20000, 20000);
+    const QString photo = dir + QStringLiteral("/photo24mp.png");
+    if (!QFile::exists(photo)) {
+        const QImage image(Photo(dir));
+        image.save(photo, "PNG");
+        image.save(dir + QStringLiteral("/photo24mp.tif"), "TIFF");
+        QImageWriter webp(dir + QStringLiteral("/photo24mp.webp"), "webp");
+        webp.setQuality(90);
+        webp.write(image);
+    }
+    const QString lineArt = dir + QStringLiteral("/lineart24mp.png");
+    if (!QFile::exists(lineArt)) {
+        QImage image(6000, 4000, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter p(&image);
+        QRandomGenerator rng(7);
+        for (int i = 0; i < 4000; ++i) {
+            p.setPen(QPen(QColor::fromHsv(rng.bounded(12) * 30, 255, 200), rng.bounded(1, 6)));
+            p.drawLine(rng.bounded(6000), rng.bounded(4000), rng.bounded(6000), rng.bounded(4000));
+        }
+        p.end();
+        image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither).save(lineArt, "PNG");
+        QProcess::execute("convert", {lineArt, dir + QStringLiteral("/lineart24mp.gif")});
+    }
+    const QString mono = dir + QStringLiteral("/mono-9000x8000.bmp");
+    if (!QFile::exists(mono)) {
+        const int width = 9000, height = 8000, stride = ((width + 31) / 32) * 4;
+        QByteArray file(14 + 40 + 8, '\0');
+        file[0] = 'B', file[1] = 'M';
+        qToLittleEndian<uint32_t>(uint32_t(file.size() + stride * height), file.data() + 2);
+        qToLittleEndian<uint32_t>(uint32_t(file.size()), file.data() + 10);
+        const uint32_t header[] = {40, width, height, 1 | (1 << 16), 0, 0, 0, 0, 2, 0};
+        for (int i = 0; i < 10; ++i) qToLittleEndian<uint32_t>(header[i], file.data() + 14 + 4 * i);
+        file[14 + 40 + 4] = file[14 + 40 + 5] = file[14 + 40 + 6] = char(0xFF);
+        QByteArray bits(qsizetype(stride) * height, char(0x55));
+        QFile out(mono);
+        if (out.open(QIODevice::WriteOnly)) out.write(file + bits);
+    }
+    return {huge,
+            photo,
+            dir + QStringLiteral("/photo24mp.tif"),
+            dir + QStringLiteral("/photo24mp.webp"),
+            lineArt,
+            dir + QStringLiteral("/lineart24mp.gif"),
+            mono};
+}
+
+void Pictures(const QString& dir) {
+    const QString tool = QStringLiteral(KADRELO_PICTURE_TOOL);
+    const QString plain = QStringLiteral(KADRELO_PLAIN_DECODE);
+    const QString tiny = TinyPicture(dir);
+    for (const QString& picture : BenchPictures(dir)) {
+        const bool bitmap = picture.endsWith(QStringLiteral(".bmp"));  // no library of its own
+        QList<QPair<QString, QStringList>> commands{{tool, {picture, "-", "1280x1024"}},
+                                                    {tool, {tiny, "-"}}};
+        if (!bitmap) commands.append({plain, {picture}});
+        const QList<Measured> m = InterleavedMeasures(commands, 5);
+        const QString name = QFileInfo(picture).fileName();
+        std::printf("%s\n", qPrintable(name));
+        if (bitmap) {
+            Line("  at 1280x1024, less fixed", m[0].ms - m[1].ms, "ms");
+        } else {
+            Line("  at 1280x1024, less fixed", m[0].ms - m[1].ms, "ms", m[2].ms, "plain decode");
+        }
+        std::printf(
+            "  %-42s %10.1f MB   (fixed %.1f MB%s)\n", "peak memory less fixed",
+            m[0].peakMb - m[1].peakMb, m[1].peakMb,
+            bitmap
+                ? ""
+                : qPrintable(QStringLiteral(", plain decode %1 MB").arg(m[2].peakMb, 0, 'f', 1)));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -499,10 +622,13 @@ int main(int argc, char** argv) {
         Tool(dir);
     else if (mode == "emf-fresh")
         MetafilesFresh(app.arguments().mid(2));
+    else if (mode == "pictures")
+        Pictures(dir);
     else {
         std::fprintf(
             stderr,
-            "usage: kadrelo-bench startup|loader|tool|store|player|emf DIR...|emf-fresh DIR...\n");
+            "usage: kadrelo-bench startup|loader|tool|pictures|store|player|emf DIR...|emf-fresh "
+            "DIR...\n");
         return 2;
     }
     return 0;

@@ -2,10 +2,14 @@
 
 #include "pictures/Scaling.h"
 
+#include <QApplication>
+
 #include <QAccessibleWidget>
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QThreadPool>
 #include <algorithm>
 #include <cmath>
 
@@ -13,6 +17,9 @@ namespace {
 // Stretching scales from a copy no larger than this, so that resizing the
 // window stays smooth with very large pictures.
 constexpr int kStretchSourceLimit = 2560;
+// Pictures with more pixels than this take long enough to decode (a tenth of a
+// second and more) to be decoded away from the window.
+constexpr qint64 kQuickPixels = qint64(16) << 20;
 
 // Screen readers see a picture control as a picture.
 QAccessibleInterface* PictureAccessibility(const QString& className, QObject* object) {
@@ -42,7 +49,50 @@ ImageControl::ImageControl(QWidget* parent) : QWidget(parent) {
     if (parent) parent->installEventFilter(this);
 }
 
+ImageControl::~ImageControl() {
+    CancelLoading();
+}
+
+void ImageControl::CancelLoading() {
+    if (loading_) *loading_ = true;
+    loading_.reset();
+}
+
+bool ImageControl::Load(const QString& path, QSize displaySize,
+                        std::function<void(const Picture&)> later) {
+    CancelLoading();
+    const QSize own = MeasurePicture(path);
+    if (!own.isValid() || qint64(own.width()) * own.height() <= kQuickPixels) {
+        Show(LoadPicture(path, displaySize));
+        return true;
+    }
+    Show({});
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    loading_ = cancel;
+    QPointer<ImageControl> self(this);
+    // The pool's threads are waited for when the program ends; a cancelled
+    // decoding stops within a row.
+    QThreadPool::globalInstance()->start([self, cancel, path, displaySize, later] {
+        Picture picture = LoadPicture(path, displaySize, cancel.get());
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, cancel, later, picture = std::move(picture)]() mutable {
+                if (!self || *cancel || self->loading_ != cancel) return;
+                self->loading_.reset();
+                self->Show(std::move(picture));
+                if (later) later(self->picture_);
+            },
+            Qt::QueuedConnection);
+    });
+    return false;
+}
+
 void ImageControl::SetPicture(Picture picture) {
+    CancelLoading();
+    Show(std::move(picture));
+}
+
+void ImageControl::Show(Picture picture) {
     picture_ = std::move(picture);
     stretchSource_ = picture_.image;
     const QSize limit(kStretchSourceLimit, kStretchSourceLimit);

@@ -14,14 +14,26 @@
 #include <QImage>
 #include <QRectF>
 #include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
 
 class ImageControl : public QWidget {
     Q_OBJECT
   public:
     explicit ImageControl(QWidget* parent = nullptr);
+    ~ImageControl() override;
 
     // A picture of the control's size is drawn as it is, with no copy.
     void SetPicture(Picture picture);
+    // Loads the picture at path for the control, at displaySize (empty: its own
+    // size). A picture quick to decode is loaded at once (true); a large one on
+    // a worker thread, the control empty and the window drawing meanwhile, and
+    // later is called once it is set. A later load, a picture set, or the
+    // control's end cancels one still running.
+    bool Load(const QString& path, QSize displaySize,
+              std::function<void(const Picture&)> later = {});
+    const Picture& CurrentPicture() const { return picture_; }
     void ClearPicture() { SetPicture({}); }
     bool HasPicture() const { return !picture_.isNull(); }
     QSize NaturalSize() const { return picture_.naturalSize; }
@@ -66,7 +78,11 @@ class ImageControl : public QWidget {
     const QImage& ShownPart(const QRect& key);
     void DrawBorder(QPainter& painter, const QRect& whole, const QRect& window);
 
+    void CancelLoading();
+    void Show(Picture picture);
+
     Picture picture_;
+    std::shared_ptr<std::atomic<bool>> loading_;  // set to cancel the load under way
     QImage stretchSource_;  // the picture reduced to a sensible size for stretching
     QImage scaled_;         // the whole picture at the control's size, when it is all visible
     QImage shownPart_;      // the visible part only, when the control is larger than that

@@ -102,10 +102,26 @@ void frm_process::Form_Load() {
 
 void frm_process::SetPanelFromFile(int index, const QString& path) {
     Text1[index]->setText(path);
+    // A file that is no picture leaves the preview as it was; one whose header
+    // says it is a picture is shown as previews are (a large one later).
+    if (MeasurePicture(path).isValid()) return ShowPreview(index, path);
     Picture picture = LoadPicture(path, Image1[index]->DeviceSize());
     if (picture.isNull()) return;
     Image1[index]->SetPicture(std::move(picture));
+    Image1[index]->setToolTip(kPreviewTip);
     Image1[index]->SetSpokenName(PreviewName(index), path);
+}
+
+// Loads a preview (a large picture later, on a worker thread); an empty
+// preview of a file that is there says why in its tooltip.
+void frm_process::ShowPreview(int index, const QString& path) {
+    ImageControl* preview = Image1[index];
+    auto explain = [preview](const Picture& picture) {
+        const QString reason = picture.isNull() ? DescribeLoadError(picture.error) : QString();
+        preview->setToolTip(reason.isEmpty() ? kPreviewTip : kPreviewTip + u'\n' + reason);
+    };
+    if (preview->Load(path, preview->DeviceSize(), explain)) explain(preview->CurrentPicture());
+    preview->SetSpokenName(PreviewName(index), path);
 }
 
 void frm_process::btn_Click(int index) {

@@ -29,6 +29,7 @@ class frm_process : public DialogBase {
     void btnPREV_Click();
     void btnOK_Click();
     void SetPanelFromFile(int index, const QString& path);
+    void ShowPreview(int index, const QString& path);
     int PanelOf(QObject* widget) const;
 
     std::array<QGroupBox*, kPanelCount> Frame1{};

@@ -13,7 +13,6 @@
 // by channel, each row weighted by its share of the output row.
 struct AreaScaler::RowSums {
     std::vector<uint32_t> sums;
-    uint32_t weights = 0;  // the weights added so far
 };
 
 namespace {
@@ -88,9 +87,12 @@ AreaScaler::AreaScaler(QSize source, QSize output, bool alpha, Order order)
     while (weightBits_ > 0 && 255 * (qint64(1) << weightBits_) * rowsPerOutput >= (qint64(1) << 32))
         --weightBits_;
     firstOutputRow_.assign(size_t(source.height()), output.height());
+    rowWeights_.assign(size_t(output.height()), 0);
     for (int r = output.height() - 1; r >= 0; --r)
-        for (int y = rows_[size_t(r)].first; y <= rows_[size_t(r)].last; ++y)
+        for (int y = rows_[size_t(r)].first; y <= rows_[size_t(r)].last; ++y) {
             firstOutputRow_[size_t(y)] = r;
+            rowWeights_[size_t(r)] += RowWeight(rows_[size_t(r)], y);
+        }
     sums_.resize(size_t(output.height()));
     scattered_.resize(size_t(output.height()));
     pixelsIn_.assign(size_t(output.height()), 0);
@@ -120,21 +122,24 @@ void AreaScaler::AddRow(int y, const QRgb* pixels) {
             row->sums.assign(size_t(source_.width()) * 4, 0);
         }
         const Span& s = rows_[size_t(r)];
-        const auto weight = uint32_t(std::lround(s.WeightOf(y) * float(1 << weightBits_)));
-        AddWeightedRow(row->sums.data(), pixels, source_.width(), weight);
-        row->weights += weight;
+        AddWeightedRow(row->sums.data(), pixels, source_.width(), RowWeight(s, y));
         pixelsIn_[size_t(r)] += source_.width();
         if (pixelsIn_[size_t(r)] == qint64(s.last - s.first + 1) * source_.width()) FinishSums(r);
     }
 }
 
+uint32_t AreaScaler::RowWeight(const Span& s, int y) const {
+    return uint32_t(std::lround(s.WeightOf(y) * float(1 << weightBits_)));
+}
+
 // Reduces an output row's column sums across: each output pixel takes the
-// columns it covers, the two ends by their share.
+// columns it covers, the two ends by their share. Source rows that never came
+// count as black (transparent where the picture has alpha).
 void AreaScaler::FinishSums(int r) {
     auto& row = sums_[size_t(r)];
-    if (!row || row->weights == 0) return;
+    if (!row || rowWeights_[size_t(r)] == 0) return;
     std::vector<float> channels(size_t(image_.width()) * 4);
-    const float perWeight = 1.0f / float(row->weights);
+    const float perWeight = 1.0f / float(rowWeights_[size_t(r)]);
     const uint32_t* sums = row->sums.data();
     for (int c = 0; c < image_.width(); ++c) {
         const Span& s = columns_[size_t(c)];

@@ -28,8 +28,8 @@ class AreaScaler {
     // count pixels of source row y, at columns x0, x0 + step, ..., in any order.
     void AddPixels(int y, const QRgb* pixels, int count, int x0, int step);
 
-    // The picture; output rows that some source pixels never reached (a file
-    // cut short) are finished with what did come, or stay black if none did.
+    // The picture; source pixels that never came (a file cut short, a frame
+    // smaller than its canvas) count as black, or transparent with alpha.
     QImage Take();
 
   private:
@@ -44,6 +44,7 @@ class AreaScaler {
     struct RowSums;
     static std::vector<Span> Spans(int sourceLength, int outputLength);
     void CopyRow(int y, const QRgb* pixels, int count, int x0, int step);
+    uint32_t RowWeight(const Span& s, int y) const;
     void FinishSums(int r);
     void FinishScattered(int r);
     void WriteRow(int r, const float* channels);
@@ -55,7 +56,8 @@ class AreaScaler {
     bool swaps_;      // RGBA pixels come in, the picture is BGRA
     int weightBits_;  // row weights are whole numbers of 1 / 2^weightBits_
     std::vector<Span> columns_, rows_;
-    std::vector<int> firstOutputRow_;  // for each source row, the first output row it touches
+    std::vector<int> firstOutputRow_;   // for each source row, the first output row it touches
+    std::vector<uint32_t> rowWeights_;  // for each output row, the weights of all its source rows
     std::vector<std::unique_ptr<RowSums>> sums_;       // whole rows, per output row
     std::vector<std::unique_ptr<float[]>> scattered_;  // interlaced pixels, per output row
     std::vector<qint64> pixelsIn_;                     // source pixels that reached each output row

@@ -78,19 +78,18 @@ struct Frame {
     std::vector<QRgb> colours;  // premultiplied; the transparent one is 0
 };
 
-// Feeds the canvas row by row: the frame's pixels where it lies, transparent
-// around it. False when the data ends or fails before the last row.
+// Feeds the frame's rows, each as wide as the canvas with the frame's pixels
+// where it lies (what is around the frame stays transparent without being
+// fed). False when the data ends or fails before the last row; the rows that
+// did not come are not fed either, so a short file costs no more than its data.
 bool DecodeFrame(GifFileType* gif, const Frame& frame, QSize canvas, bool interlaced,
                  AreaScaler& scaler) {
     std::vector<GifPixelType> line(size_t(std::max(frame.rect.width(), 1)));
     std::vector<QRgb> row(size_t(canvas.width()), 0);
     const QRect inside = frame.rect.intersected(QRect(QPoint(), canvas));
-    bool complete = true;
     for (const int fy : RowOrder(frame.rect.height(), interlaced)) {
-        if (DecodeCancelled()) return false;
-        if (complete && DGifGetLine(gif, line.data(), frame.rect.width()) == GIF_ERROR)
-            complete = false;
-        if (!complete) std::fill(line.begin(), line.end(), GifPixelType(0));
+        if (DecodeCancelled() || DGifGetLine(gif, line.data(), frame.rect.width()) == GIF_ERROR)
+            return false;
         const int y = frame.rect.top() + fy;
         if (y < 0 || y >= canvas.height()) continue;
         for (int x = inside.left(); x <= inside.right(); ++x) {
@@ -103,15 +102,7 @@ bool DecodeFrame(GifFileType* gif, const Frame& frame, QSize canvas, bool interl
         else
             scaler.AddRow(y, row.data());
     }
-    std::fill(row.begin(), row.end(), 0);
-    for (int y = 0; y < canvas.height(); ++y)
-        if (y < frame.rect.top() || y > frame.rect.bottom()) {
-            if (interlaced)
-                scaler.AddPixels(y, row.data(), canvas.width(), 0, 1);
-            else
-                scaler.AddRow(y, row.data());
-        }
-    return complete;
+    return true;
 }
 
 }  // namespace

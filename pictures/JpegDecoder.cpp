@@ -151,6 +151,14 @@ QByteArray IccProfile(jpeg_decompress_struct& info) {
     return profile;
 }
 
+// Even a blank picture takes a few bits for every block of 8 x 8 pixels: a
+// header claiming far more pixels than its data could hold lies (or the file
+// is cut short to a sliver), and decoding it would be work for nothing.
+bool DataCanHold(const jpeg_decompress_struct& info, qint64 bytes) {
+    constexpr qint64 kFreePixels = qint64(1) << 24, kPixelsPerByte = 1024;
+    return qint64(info.image_width) * info.image_height <= kFreePixels + bytes * kPixelsPerByte;
+}
+
 bool Cmyk(const jpeg_decompress_struct& info) {
     return info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
 }
@@ -194,6 +202,12 @@ QImage DecodeJpeg(const QByteArray& data, QSize output) {
     Attach(info, data);
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    if (!DataCanHold(info, data.size())) {
+        ReportDamage(data.size());
+        jpeg_destroy_decompress(&info);
+        delete work;
+        return {};
+    }
     work->profile = IccProfile(info);
     info.scale_num = unsigned(ScaleNumerator(info, output));
     info.scale_denom = 8;

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QTransform>
 #include <QtPlugin>
 #include <cerrno>
 
@@ -47,10 +48,52 @@ LoadError ReaderError(const QImageReader& reader, const QBuffer& buffer, QSize n
     }
 }
 
-// One reading: the program's own handler for the formats it decodes itself,
-// Qt's for the rest (decided by content, whatever the name says). The gate
-// decides the size it is decoded at before anything is allocated.
-Picture Read(const QByteArray& data, const QByteArray& format, QSize displaySize) {
+// The size a picture is read at, the scaled size applying before the
+// rotation; nothing when the picture is too large for any display.
+std::optional<QSize> ScaledSizeFor(QSize natural, bool turned, QSize displaySize) {
+    const std::optional<DecodePlan> plan = PlanDecode(natural, displaySize);
+    if (!plan) return std::nullopt;
+    return turned ? Transposed(plan->output) : plan->output;
+}
+
+// As QImageReader's automatic transformation: mirrored or flipped first, then
+// turned a quarter clockwise.
+QImage Oriented(QImage image, QImageIOHandler::Transformations t) {
+    if (t == QImageIOHandler::TransformationNone || image.isNull()) return image;
+    image = image.mirrored(t & QImageIOHandler::TransformationMirror,
+                           t & QImageIOHandler::TransformationFlip);
+    if (t & QImageIOHandler::TransformationRotate90)
+        image = image.transformed(QTransform().rotate(90));
+    return image;
+}
+
+// One reading by the program's own handler, asked for directly: Qt's reader
+// would let another plugin that recognises the content (GIF) take it.
+Picture ReadOwn(const QByteArray& data, const QByteArray& format, QSize displaySize) {
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    const std::unique_ptr<QImageIOHandler> handler(PicturesPlugin().create(&buffer, format));
+    const QSize stored = handler->option(QImageIOHandler::Size).toSize();
+    const auto orientation = QImageIOHandler::Transformations(
+        handler->option(QImageIOHandler::ImageTransformation).toInt());
+    const bool turned = orientation & QImageIOHandler::TransformationRotate90;
+    Picture picture;
+    picture.naturalSize = turned ? Transposed(stored) : stored;
+    if (stored.isValid()) {
+        const std::optional<QSize> scaled = ScaledSizeFor(picture.naturalSize, turned, displaySize);
+        if (!scaled) return Failed({LoadError::TooLarge, -1, picture.naturalSize, 0});
+        if (*scaled != stored) handler->setOption(QImageIOHandler::ScaledSize, *scaled);
+    }
+    QImage image;
+    if (!handler->read(&image)) return Failed({LoadError::Damaged, -1, {}, 0});
+    picture.image = Oriented(std::move(image), orientation);
+    if (!picture.naturalSize.isValid()) picture.naturalSize = picture.image.size();
+    return picture;
+}
+
+// One reading by Qt's handlers, the format decided by content.
+Picture ReadByQt(const QByteArray& data, const QByteArray& format, QSize displaySize) {
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
@@ -61,13 +104,10 @@ Picture Read(const QByteArray& data, const QByteArray& format, QSize displaySize
     const QSize stored = reader.size();
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize natural = turned ? Transposed(stored) : stored;
-    std::optional<DecodePlan> plan;
     if (stored.isValid()) {
-        plan = PlanDecode(natural, displaySize);
-        if (!plan) return Failed({LoadError::TooLarge, -1, natural, 0});
-        // The scaled size applies before the rotation.
-        if (plan->output != natural)
-            reader.setScaledSize(turned ? Transposed(plan->output) : plan->output);
+        const std::optional<QSize> scaled = ScaledSizeFor(natural, turned, displaySize);
+        if (!scaled) return Failed({LoadError::TooLarge, -1, natural, 0});
+        if (*scaled != stored) reader.setScaledSize(*scaled);
     }
     Picture picture;
     picture.naturalSize = natural;
@@ -98,13 +138,14 @@ bool Shown(QSize displaySize) {
 Picture LoadWithin(const QByteArray& data, QSize displaySize) {
     if (data.isEmpty()) return Failed({LoadError::UnknownFormat, -1, {}, 0});
     const QByteArray own = OwnFormatOf(data);
-    Picture picture = Read(data, own, displaySize);
+    Picture picture =
+        own.isEmpty() ? ReadByQt(data, {}, displaySize) : ReadOwn(data, own, displaySize);
     // What a library leaves aside (16-bit CMYK TIFF, say), Qt's reader of the
     // same format may still read, within the whole-decode limit.
     if (picture.isNull() && picture.error.kind != LoadError::TooLarge && !DecodeCancelled()) {
         const QByteArray qts = QtFormatFor(own);
         if (!qts.isEmpty()) {
-            Picture second = Read(data, qts, displaySize);
+            Picture second = ReadByQt(data, qts, displaySize);
             if (!second.isNull()) picture = std::move(second);
         }
     }
@@ -168,4 +209,13 @@ Picture LoadPicture(const QString& path, QSize displaySize, const std::atomic<bo
     if (block && block->size() > size_t(kKeptBufferSize))
         block.reset();  // do not hold on to huge files
     return picture;
+}
+
+QSize MeasurePicture(const QString& path) {
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return {};
+    // Qt's handlers read only the header; the program's own read the file.
+    const QSize fromHeader = QImageReader(&file).size();
+    if (fromHeader.isValid() || !file.seek(0)) return fromHeader;
+    return QImageReader(&file, OwnFormatOf(file.peek(128))).size();
 }

@@ -29,3 +29,7 @@ Picture LoadPicture(const QString& path, QSize displaySize = QSize(),
                     const std::atomic<bool>* cancel = nullptr);
 Picture LoadPictureFromData(const QByteArray& data, QSize displaySize = QSize(),
                             const std::atomic<bool>* cancel = nullptr);
+
+// The picture's own size from its header alone (before its orientation is
+// applied); invalid when the header does not tell it.
+QSize MeasurePicture(const QString& path);

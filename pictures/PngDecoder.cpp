@@ -4,126 +4,135 @@
 #include "pictures/ColourProfiles.h"
 #include "pictures/DecodeGate.h"
 
-#include <spng.h>
+#include <png.h>
+#include <QtEndian>
 #include <cmath>
+#include <csetjmp>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 namespace {
 
-// Ancillary chunks (text, profiles) may take this much memory in all.
-constexpr size_t kChunkLimit = size_t(64) << 20;
+// Ancillary chunks (text, profiles) may take this much memory each.
+constexpr png_alloc_size_t kChunkLimit = png_alloc_size_t(64) << 20;
 
-// The file in memory, read through a callback so that a failure can name the
-// byte where the data stopped making sense.
-struct PngSource {
+// What a decoding holds beyond libpng's own state, on the heap so that an
+// error's longjmp skips no destructor. The file is read from memory through
+// a callback, so that a failure can name the byte where the data stopped.
+struct PngWork {
+    explicit PngWork(const QByteArray& bytes) : data(bytes) {}
     const QByteArray& data;
     size_t at = 0;
+    std::unique_ptr<AreaScaler> scaler;
+    std::unique_ptr<ColourConverter> colours;
+    std::vector<uchar> row;
 };
 
-int ReadBytes(spng_ctx*, void* user, void* dest, size_t length) {
-    auto* source = static_cast<PngSource*>(user);
-    if (source->at + length > size_t(source->data.size())) {
-        source->at = size_t(source->data.size());
-        return SPNG_IO_EOF;
+void ReadBytes(png_structp png, png_bytep dest, size_t length) {
+    auto* work = static_cast<PngWork*>(png_get_io_ptr(png));
+    if (work->at + length > size_t(work->data.size())) {
+        work->at = size_t(work->data.size());
+        png_error(png, "cut short");
     }
-    std::memcpy(dest, source->data.constData() + source->at, length);
-    source->at += length;
-    return 0;
+    std::memcpy(dest, work->data.constData() + work->at, length);
+    work->at += length;
 }
 
-struct PngContext {
-    spng_ctx* ctx = spng_ctx_new(0);
-    ~PngContext() { spng_ctx_free(ctx); }
-    PngContext() = default;
-    PngContext(const PngContext&) = delete;
-    PngContext& operator=(const PngContext&) = delete;
+void OnError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+void OnWarning(png_structp, png_const_charp) {}  // a damaged ancillary chunk is left out
+
+struct PngReader {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnError, OnWarning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
+    PngReader() = default;
+    PngReader(const PngReader&) = delete;
+    PngReader& operator=(const PngReader&) = delete;
 };
 
-bool Open(spng_ctx* ctx, PngSource& source, spng_ihdr* header) {
-    if (!ctx) return false;
-    spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
-    // Any size PNG allows: the decode gate decides what is too large.
-    spng_set_image_limits(ctx, 0x7FFFFFFF, 0x7FFFFFFF);
-    spng_set_chunk_limits(ctx, kChunkLimit, kChunkLimit);
-    spng_set_png_stream(ctx, ReadBytes, &source);
-    return spng_get_ihdr(ctx, header) == 0;
+// Any size PNG allows: the decode gate decides what is too large.
+void Limit(png_structp png) {
+    png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+    png_set_chunk_malloc_max(png, kChunkLimit);
 }
 
-bool HasAlpha(spng_ctx* ctx, const spng_ihdr& header) {
-    spng_trns trns;
-    return header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
-           header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || spng_get_trns(ctx, &trns) == 0;
+bool HasAlpha(png_structp png, png_infop info) {
+    return (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) ||
+           png_get_valid(png, info, PNG_INFO_tRNS);
 }
 
 // cHRM and gAMA that describe sRGB (as many programs write them beside the
 // picture) ask for no conversion.
-bool DescribesSrgb(const spng_chrm& c, double gamma) {
+bool DescribesSrgb(const double c[8], double gamma) {
     const double srgb[8] = {0.3127, 0.329, 0.64, 0.33, 0.3, 0.6, 0.15, 0.06};
-    const double given[8] = {c.white_point_x, c.white_point_y, c.red_x,  c.red_y,
-                             c.green_x,       c.green_y,       c.blue_x, c.blue_y};
     for (int i = 0; i < 8; ++i)
-        if (std::abs(given[i] - srgb[i]) > 0.01) return false;
+        if (std::abs(c[i] - srgb[i]) > 0.01) return false;
     return std::abs(gamma - 1 / 2.2) < 0.002;
 }
 
 // The profile the picture's colours are in, if it is not sRGB.
-QByteArray ColourProfile(spng_ctx* ctx) {
-    uint8_t intent = 0;
-    if (spng_get_srgb(ctx, &intent) == 0) return {};
-    spng_iccp iccp;
-    if (spng_get_iccp(ctx, &iccp) == 0)
-        return QByteArray(iccp.profile, qsizetype(iccp.profile_len));
-    spng_chrm chrm;
-    double gamma = 0;
-    if (spng_get_chrm(ctx, &chrm) != 0 || spng_get_gama(ctx, &gamma) != 0 ||
-        DescribesSrgb(chrm, gamma))
+QByteArray ColourProfile(png_structp png, png_infop info) {
+    int intent = 0;
+    if (png_get_sRGB(png, info, &intent)) return {};
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length))
+        return QByteArray(reinterpret_cast<const char*>(profile), qsizetype(length));
+    double c[8], gamma = 0;
+    if (!png_get_cHRM(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]) ||
+        !png_get_gAMA(png, info, &gamma) || DescribesSrgb(c, gamma))
         return {};
-    return ProfileFromChromaticities({{chrm.white_point_x, chrm.white_point_y},
-                                      {chrm.red_x, chrm.red_y},
-                                      {chrm.green_x, chrm.green_y},
-                                      {chrm.blue_x, chrm.blue_y},
-                                      gamma});
+    return ProfileFromChromaticities(
+        {{c[0], c[1]}, {c[2], c[3]}, {c[4], c[5]}, {c[6], c[7]}, gamma});
 }
 
-void Premultiply(uint8_t* rgba, int count) {
-    for (int i = 0; i < count; ++i, rgba += 4) {
-        const unsigned a = rgba[3];
-        if (a == 255) continue;
-        for (int k = 0; k < 3; ++k) rgba[k] = uint8_t((rgba[k] * a + 127) / 255);
-    }
+// Eight bits a channel, blue-green-red-alpha as QImage keeps them, whatever
+// the file holds.
+void AskForBgra(png_structp png, png_infop info) {
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_bgr(png);
+    png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    png_read_update_info(png, info);
 }
 
-// Adam7: where each pass's pixels start in a row, and how far apart they are.
-constexpr int kPassStart[7] = {0, 4, 0, 2, 0, 1, 0};
-constexpr int kPassStep[7] = {8, 8, 4, 4, 2, 2, 1};
+void Premultiply(QRgb* pixels, int count) {
+    for (int i = 0; i < count; ++i)
+        if (qAlpha(pixels[i]) != 255) pixels[i] = qPremultiply(pixels[i]);
+}
 
-// Decodes every row into the scaler; false when the data fails before the end.
-bool DecodeRows(spng_ctx* ctx, const spng_ihdr& header, bool alpha, const ColourConverter& colours,
-                AreaScaler& scaler) {
-    const int width = int(header.width);
-    std::vector<uint8_t> row(static_cast<size_t>(width) * 4);
-    std::vector<QRgb> pass(static_cast<size_t>(width));
-    for (;;) {
-        if (DecodeCancelled()) return false;
-        spng_row_info info;
-        if (spng_get_row_info(ctx, &info) != 0) return false;
-        const int status = spng_decode_row(ctx, row.data(), row.size());
-        if (status != 0 && status != SPNG_EOI) return false;
-        colours.Convert(row.data(), width);
-        if (alpha) Premultiply(row.data(), width);
-        const QRgb* pixels = reinterpret_cast<const QRgb*>(row.data());
-        if (!header.interlace_method) {
-            scaler.AddRow(int(info.row_num), pixels);
-        } else {
-            // The row holds this pass's pixels in their places among the others.
-            const int start = kPassStart[info.pass], step = kPassStep[info.pass];
-            int n = 0;
-            for (int x = start; x < width; x += step) pass[size_t(n++)] = pixels[x];
-            scaler.AddPixels(int(info.row_num), pass.data(), n, start, step);
+// Every row of every pass into the scaler: an interlaced picture comes as
+// seven smaller pictures, each of every so many pixels. Kept out of the
+// function that calls setjmp.
+void DecodeRows(png_structp png, png_infop info, bool alpha, PngWork& work) {
+    const int width = int(png_get_image_width(png, info));
+    const int height = int(png_get_image_height(png, info));
+    const bool interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+    work.row.resize(size_t(width) * 4);
+    auto* pixels = reinterpret_cast<QRgb*>(work.row.data());
+    for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+        const int columns = interlaced ? int(PNG_PASS_COLS(width, pass)) : width;
+        const int rows = interlaced ? int(PNG_PASS_ROWS(height, pass)) : height;
+        if (columns == 0 || rows == 0) continue;
+        for (int r = 0; r < rows; ++r) {
+            if (DecodeCancelled()) return;
+            png_read_row(png, work.row.data(), nullptr);
+            work.colours->Convert(work.row.data(), columns);
+            if (alpha) Premultiply(pixels, columns);
+            if (!interlaced) {
+                work.scaler->AddRow(r, pixels);
+                continue;
+            }
+            work.scaler->AddPixels(int(PNG_ROW_FROM_PASS_ROW(r, pass)), pixels, columns,
+                                   int(PNG_PASS_START_COL(pass)), 1 << PNG_PASS_COL_SHIFT(pass));
         }
-        if (status == SPNG_EOI) return true;
     }
 }
 
@@ -134,36 +143,48 @@ bool IsPngFile(QByteArrayView data) {
 }
 
 std::optional<QSize> PngSize(const QByteArray& data) {
-    PngContext c;
-    PngSource source{data};
-    spng_ihdr header;
-    if (!Open(c.ctx, source, &header)) return std::nullopt;
-    return QSize(int(header.width), int(header.height));
+    // The header chunk: its length, its type, then the width and height.
+    if (data.size() < 24 || !IsPngFile(data) || data.mid(12, 4) != "IHDR") return std::nullopt;
+    const quint32 width = qFromBigEndian<quint32>(data.constData() + 16);
+    const quint32 height = qFromBigEndian<quint32>(data.constData() + 20);
+    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF) return std::nullopt;
+    return QSize(int(width), int(height));
 }
 
 QImage DecodePng(const QByteArray& data, QSize output) {
-    PngContext c;
-    PngSource source{data};
-    spng_ihdr header;
-    if (!Open(c.ctx, source, &header) ||
-        spng_decode_image(c.ctx, nullptr, 0, SPNG_FMT_RGBA8,
-                          SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0) {
-        ReportDamage(qint64(source.at));
-        return {};
+    PngReader reader;
+    if (!reader.info) return {};
+    png_structp png = reader.png;
+    png_infop info = reader.info;
+    PngWork* work = new PngWork(data);
+    if (setjmp(png_jmpbuf(png))) {
+        // Damaged data: what was decoded before it stays, the rest is black.
+        QImage partial;
+        if (!DecodeCancelled()) {
+            ReportDamage(qint64(work->at));
+            if (work->scaler) partial = work->scaler->Take();
+        }
+        delete work;
+        return partial;
     }
-    const QSize own(int(header.width), int(header.height));
+    Limit(png);
+    png_set_read_fn(png, work, ReadBytes);
+    png_read_info(png, info);
+    const QSize own(int(png_get_image_width(png, info)), int(png_get_image_height(png, info)));
+    const bool alpha = HasAlpha(png, info);
+    work->colours =
+        std::make_unique<ColourConverter>(ColourProfile(png, info), ColourConverter::Order::Bgra);
+    AskForBgra(png, info);
     const bool shrinks = output.width() <= own.width() && output.height() <= own.height();
-    const bool alpha = HasAlpha(c.ctx, header);
-    AreaScaler scaler(own, shrinks && !output.isEmpty() ? output : own, alpha,
-                      AreaScaler::Order::Rgba);
-    if (!scaler.Ready()) {
+    work->scaler =
+        std::make_unique<AreaScaler>(own, shrinks && !output.isEmpty() ? output : own, alpha);
+    QImage image;
+    if (!work->scaler->Ready()) {
         ReportDecodeError({LoadError::TooLarge, -1, own, 0});
-        return {};
+    } else {
+        DecodeRows(png, info, alpha, *work);
+        if (!DecodeCancelled()) image = work->scaler->Take();
     }
-    const ColourConverter colours(ColourProfile(c.ctx), ColourConverter::Order::Rgba);
-    if (!DecodeRows(c.ctx, header, alpha, colours, scaler)) {
-        if (DecodeCancelled()) return {};
-        ReportDamage(qint64(source.at));
-    }
-    return scaler.Take();
+    delete work;
+    return image;
 }

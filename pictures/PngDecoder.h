@@ -1,4 +1,4 @@
-// PNG decoding through libspng, row by row into an area-averaging scaler, so
+// PNG decoding through libpng, row by row into an area-averaging scaler, so
 // that a picture far larger than the screen costs only the picture it is shown
 // as. Colour profiles (iCCP, or cHRM with gAMA) are applied; sRGB is as is.
 #pragma once

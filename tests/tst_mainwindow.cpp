@@ -1,6 +1,7 @@
 // The main window: start-up state, menus, showing a process, laying its picture out.
 #include "app/frm_main.h"
 #include "dialogs/ImageControl.h"
+#include "tests/support/HugePng.h"
 #include "tests/support/ScriptedUi.h"
 
 #include <sys/resource.h>
@@ -74,6 +75,7 @@ class MainWindowTest : public QObject {
     void imageStyleItems();
     void popupOnlyForRightButtonOverNamedPicture();
     void exitCloses();
+    void largePictureArrivesWhileTheWindowDraws();
 };
 
 void MainWindowTest::freshStart() {
@@ -327,4 +329,39 @@ void MainWindowTest::exitCloses() {
 }
 
 QTEST_MAIN(MainWindowTest)
+// A picture that takes long to decode does not hold the window up: it comes
+// when decoded, at no more than the kept size, and the picture is laid out then.
+void MainWindowTest::largePictureArrivesWhileTheWindowDraws() {
+    AppFixture app;
+    frm_main& w = *app.window;
+    w.show();
+    ProcessRecord& p = CurrentProcess();
+    p = SampleProcess();
+    p.FitMode = 2;  // at the picture's own size: the layout needs the picture
+    const QString huge = app.dir->filePath("huge.png");
+    QVERIFY(WriteHugePng(huge, 12000, 12000));
+    AssignFixed(p.PanelPath[0], huge);
+    QElapsedTimer clock;
+    clock.start();
+    w.ApplyProcess(p);
+    w.FitImage();
+    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!w.Img()->HasPicture());
+    const QRect before = w.Img()->geometry();
+    w.ClientArea()->grab();  // the window draws meanwhile
+    QTRY_VERIFY_WITH_TIMEOUT(w.Img()->HasPicture(), 20000);
+    QCOMPARE(w.Img()->NaturalSize(), QSize(12000, 12000));
+    const QRect arrived = w.Img()->geometry();
+    QVERIFY(arrived != before);
+    w.FitImage();
+    QCOMPARE(w.Img()->geometry(), arrived);
+    // A process opened meanwhile wins over the picture still coming.
+    w.ApplyProcess(p);
+    p = SampleProcess();
+    w.ApplyProcess(p);
+    QVERIFY(w.Img()->HasPicture());
+    QTest::qWait(1500);
+    QCOMPARE(w.Img()->NaturalSize(), QSize(320, 240));
+}
+
 #include "tst_mainwindow.moc"
