@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include <QAccessibleWidget>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QPainter>
@@ -60,7 +61,16 @@ void ImageControl::CancelLoading() {
 
 bool ImageControl::Load(const QString& path, QSize displaySize,
                         std::function<void(const Picture&)> later) {
+    // The same file, unchanged, at the same size is not decoded again: the
+    // windows show the process again after every dialog.
+    const QFileInfo file(path);
+    const QString source = path + u'|' + QString::number(file.size()) + u'|' +
+                           QString::number(file.lastModified().toMSecsSinceEpoch()) + u'|' +
+                           QString::number(displaySize.width()) + u'x' +
+                           QString::number(displaySize.height());
+    if (file.isFile() && source == source_) return !loading_;
     CancelLoading();
+    source_ = file.isFile() ? source : QString();
     const QSize own = MeasurePicture(path);
     if (!own.isValid() || qint64(own.width()) * own.height() <= kQuickPixels) {
         Show(LoadPicture(path, displaySize));
@@ -89,6 +99,7 @@ bool ImageControl::Load(const QString& path, QSize displaySize,
 
 void ImageControl::SetPicture(Picture picture) {
     CancelLoading();
+    source_.clear();
     Show(std::move(picture));
 }
 

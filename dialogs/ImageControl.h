@@ -30,7 +30,8 @@ class ImageControl : public QWidget {
     // size). A picture quick to decode is loaded at once (true); a large one on
     // a worker thread, the control empty and the window drawing meanwhile, and
     // later is called once it is set. A later load, a picture set, or the
-    // control's end cancels one still running.
+    // control's end cancels one still running. The same file, unchanged, at
+    // the same size is not loaded again (true when it is there already).
     bool Load(const QString& path, QSize displaySize,
               std::function<void(const Picture&)> later = {});
     const Picture& CurrentPicture() const { return picture_; }
@@ -83,6 +84,7 @@ class ImageControl : public QWidget {
 
     Picture picture_;
     std::shared_ptr<std::atomic<bool>> loading_;  // set to cancel the load under way
+    QString source_;        // the file, its size and time, and the size it was loaded for
     QImage stretchSource_;  // the picture reduced to a sensible size for stretching
     QImage scaled_;         // the whole picture at the control's size, when it is all visible
     QImage shownPart_;      // the visible part only, when the control is larger than that

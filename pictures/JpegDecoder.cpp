@@ -41,20 +41,21 @@ int ExifOrientation(const uchar* data, unsigned length) {
     const uchar* tiff = data + 6;
     const unsigned size = length - 6;
     const bool little = tiff[0] == 'I';
-    auto u16 = [&](unsigned at) {
+    // Offsets are taken in 64 bits: one read from the file may be near 2^32.
+    auto u16 = [&](uint64_t at) {
         return at + 2 > size ? 0u
                : little      ? unsigned(qFromLittleEndian<uint16_t>(tiff + at))
                              : unsigned(qFromBigEndian<uint16_t>(tiff + at));
     };
-    auto u32 = [&](unsigned at) {
+    auto u32 = [&](uint64_t at) {
         return at + 4 > size ? 0u
                : little      ? unsigned(qFromLittleEndian<uint32_t>(tiff + at))
                              : unsigned(qFromBigEndian<uint32_t>(tiff + at));
     };
-    const unsigned ifd = u32(4);
+    const uint64_t ifd = u32(4);
     const unsigned entries = u16(ifd);
     for (unsigned i = 0; i < entries && i < 512; ++i) {
-        const unsigned entry = ifd + 2 + 12 * i;
+        const uint64_t entry = ifd + 2 + 12 * uint64_t(i);
         if (entry + 12 > size) break;
         if (u16(entry) == 0x0112) return int(u16(entry + 8));  // Orientation, a SHORT
     }
