@@ -188,7 +188,11 @@ void frm_prev::StartDecoding() {
 }
 
 void frm_prev::Form_Activate() {
-    if (Running || closed_) return;
+    // One run a player: an activation still pending when a run has ended (a
+    // window system that hands the focus around while the player leaves the
+    // screen) starts none.
+    if (Running || closed_ || runStarted_) return;
+    runStarted_ = true;
     Running = true;
     PanelIndex = 0;
     SetCursorVisible(false);

@@ -73,6 +73,7 @@ class frm_prev : public QDialog {
     std::unique_ptr<FramePresenter> presenter_;
     RunSchedule schedule_;
     bool closed_ = false;
+    bool runStarted_ = false;
     QRegion drawnAhead_;  // what is in the drawing memory but not yet on the screen
     bool showingDrawnAhead_ = false;
     bool waitingForExposure_ = false;

@@ -354,6 +354,15 @@ void PlayerTest::reactivationStartsNoSecondRun() {
                     }}});
     run.Play(*app.window);
     QCOMPARE(run.shownAtMs.size(), 4);
+    // An activation still pending when Escape ends the run starts none either.
+    RunScript escaped({{0, 100, [](frm_prev& p) {
+                            p.activateWindow();
+                            QEvent activation(QEvent::ActivationChange);
+                            QCoreApplication::sendEvent(&p, &activation);
+                            Release(p, Qt::Key_Escape);
+                        }}});
+    escaped.Play(*app.window);
+    QCOMPARE(escaped.shownAtMs.size(), 1);
 }
 
 void PlayerTest::closingDuringRunEndsItCleanly() {
