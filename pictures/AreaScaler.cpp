@@ -1,5 +1,6 @@
 #include "pictures/AreaScaler.h"
 
+#include "pictures/DecodeGate.h"
 #include "platform/LargeMemory.h"
 
 #include <algorithm>
@@ -47,6 +48,14 @@ void AddWeighted(float* c, QRgb p, float w) {
 }
 
 }  // namespace
+
+QSize AreaScaler::TargetFor(QSize source, QSize output) {
+    if (output.isEmpty()) return source;
+    const bool interpolated =
+        2 * output.width() > source.width() && 2 * output.height() > source.height();
+    const bool wholeFits = qint64(source.width()) * source.height() * 4 <= kMaxWholeDecodeBytes;
+    return interpolated && wholeFits ? source : output.boundedTo(source);
+}
 
 std::vector<AreaScaler::Span> AreaScaler::Spans(int sourceLength, int outputLength) {
     std::vector<Span> spans(static_cast<size_t>(outputLength));

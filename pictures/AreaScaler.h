@@ -16,6 +16,13 @@ class AreaScaler {
     // The order of a pixel's bytes in memory: B, G, R, A (QImage's ARGB32) or
     // R, G, B, A (as PNG and most libraries give them).
     enum class Order { Bgra, Rgba };
+    // The size a decoder averages its rows to, for a picture of the given size
+    // to be shown at output (empty: its own size): output when the picture
+    // shrinks to half or less on a side; else the picture's own size, which is
+    // then interpolated to the output (as fast, and as sharp), unless the
+    // picture is too large to be decoded whole.
+    static QSize TargetFor(QSize source, QSize output);
+
     // alpha: the pixels carry transparency, premultiplied.
     AreaScaler(QSize source, QSize output, bool alpha, Order order = Order::Bgra);
     ~AreaScaler();

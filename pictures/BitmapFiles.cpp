@@ -27,9 +27,8 @@ QImage DecodePlainRows(const DibHeader& h, QByteArrayView bits, QSize output) {
         ReportDamage(14 + 40);
         return {};
     }
-    const bool shrinks = output.width() <= own.width() && output.height() <= own.height();
     const bool alpha = !DibAlphaSaysNothing(h, bits);
-    AreaScaler scaler(own, shrinks && !output.isEmpty() ? output : own, alpha);
+    AreaScaler scaler(own, AreaScaler::TargetFor(own, output), alpha);
     if (!scaler.Ready()) {
         ReportDecodeError({LoadError::TooLarge, -1, own, 0});
         return {};
@@ -100,8 +99,8 @@ bool IsPng(QByteArrayView d) {
 QImage DecodeIconPng(QByteArrayView data) {
     const QByteArray bytes = QByteArray::fromRawData(data.data(), data.size());
     const std::optional<QSize> own = PngSize(bytes);
-    const std::optional<DecodePlan> plan = own ? PlanDecode(*own, QSize()) : std::nullopt;
-    return plan ? DecodePng(bytes, plan->output) : QImage();
+    const std::optional<QSize> output = own ? PlanDecode(*own, QSize()) : std::nullopt;
+    return output ? DecodePng(bytes, *output) : QImage();
 }
 
 // Size and depth from the entry's own image, which is more reliable than the directory.

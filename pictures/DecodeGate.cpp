@@ -48,18 +48,13 @@ QString DescribeLoadError(const LoadError& e) {
     return {};
 }
 
-std::optional<DecodePlan> PlanDecode(QSize source, QSize displaySize) {
+std::optional<QSize> PlanDecode(QSize source, QSize displaySize) {
     if (source.isEmpty() || source.width() > kMaxSide || source.height() > kMaxSide ||
         qint64(source.width()) * source.height() > kMaxSourcePixels)
         return std::nullopt;
     const bool shown = !displaySize.isEmpty() &&
                        qint64(displaySize.width()) * displaySize.height() <= kMaxDisplayPixels;
-    const QSize output = shown ? displaySize : Reduced(source, kMaxKeptPixels);
-    // Reading row by row pays whenever the picture gets smaller on both sides,
-    // and is the only way for a picture too large to be decoded whole.
-    const bool shrinks = output.width() <= source.width() && output.height() <= source.height();
-    const bool wholeFits = qint64(source.width()) * source.height() * 4 <= kMaxWholeDecodeBytes;
-    return DecodePlan{output, output != source && (shrinks || !wholeFits)};
+    return shown ? displaySize : Reduced(source, kMaxKeptPixels);
 }
 
 DecodeScope::DecodeScope(const std::atomic<bool>* cancel) : cancel_(cancel), outer_(current) {

@@ -32,16 +32,11 @@ struct LoadError {
 // A short Japanese sentence for the reason.
 QString DescribeLoadError(const LoadError& error);
 
-// How a picture of the given own size is decoded for showing at displaySize.
-struct DecodePlan {
-    QSize output;   // the decoded picture's size
-    bool streamed;  // read row by row into an area-averaging scaler
-};
-
-// Nothing when the picture is too large for any display. An empty or
+// The size a picture of the given own size is decoded at for showing at
+// displaySize; nothing when it is too large for any display. An empty or
 // over-large display size means the picture's own size, reduced to at most
 // kMaxKeptPixels.
-std::optional<DecodePlan> PlanDecode(QSize source, QSize displaySize);
+std::optional<QSize> PlanDecode(QSize source, QSize displaySize);
 
 // A display size larger than any screen counts as none.
 constexpr qint64 kMaxDisplayPixels = qint64(4096) * 4096;

@@ -137,9 +137,8 @@ QImage DecodeGif(const QByteArray& data, QSize output) {
         frame.colours.push_back(
             i == transparent ? 0u
                              : qRgb(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue));
-    const bool shrinks = output.width() <= canvas.width() && output.height() <= canvas.height();
     const bool alpha = transparent >= 0 || frame.rect != QRect(QPoint(), canvas);
-    AreaScaler scaler(canvas, shrinks && !output.isEmpty() ? output : canvas, alpha);
+    AreaScaler scaler(canvas, AreaScaler::TargetFor(canvas, output), alpha);
     if (!scaler.Ready()) {
         ReportDecodeError({LoadError::TooLarge, -1, canvas, 0});
         return {};

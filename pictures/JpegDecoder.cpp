@@ -224,9 +224,8 @@ QImage DecodeJpeg(const QByteArray& data, QSize output) {
     }
     jpeg_start_decompress(&info);
     const QSize decoded(int(info.output_width), int(info.output_height));
-    const bool shrinks = output.width() <= decoded.width() && output.height() <= decoded.height();
-    work->scaler = std::make_unique<AreaScaler>(
-        decoded, shrinks && !output.isEmpty() ? output : decoded, false);
+    work->scaler =
+        std::make_unique<AreaScaler>(decoded, AreaScaler::TargetFor(decoded, output), false);
     bool complete = false;
     if (!work->scaler->Ready())
         ReportDecodeError({LoadError::TooLarge, -1, decoded, 0});

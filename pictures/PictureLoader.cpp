@@ -51,9 +51,9 @@ LoadError ReaderError(const QImageReader& reader, const QBuffer& buffer, QSize n
 // The size a picture is read at, the scaled size applying before the
 // rotation; nothing when the picture is too large for any display.
 std::optional<QSize> ScaledSizeFor(QSize natural, bool turned, QSize displaySize) {
-    const std::optional<DecodePlan> plan = PlanDecode(natural, displaySize);
-    if (!plan) return std::nullopt;
-    return turned ? Transposed(plan->output) : plan->output;
+    const std::optional<QSize> output = PlanDecode(natural, displaySize);
+    if (!output) return std::nullopt;
+    return turned ? Transposed(*output) : *output;
 }
 
 // As QImageReader's automatic transformation: mirrored or flipped first, then

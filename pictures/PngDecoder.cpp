@@ -175,9 +175,7 @@ QImage DecodePng(const QByteArray& data, QSize output) {
     work->colours =
         std::make_unique<ColourConverter>(ColourProfile(png, info), ColourConverter::Order::Bgra);
     AskForBgra(png, info);
-    const bool shrinks = output.width() <= own.width() && output.height() <= own.height();
-    work->scaler =
-        std::make_unique<AreaScaler>(own, shrinks && !output.isEmpty() ? output : own, alpha);
+    work->scaler = std::make_unique<AreaScaler>(own, AreaScaler::TargetFor(own, output), alpha);
     QImage image;
     if (!work->scaler->Ready()) {
         ReportDecodeError({LoadError::TooLarge, -1, own, 0});

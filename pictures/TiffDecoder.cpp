@@ -135,8 +135,7 @@ QImage DecodeTiff(const QByteArray& data, QSize output) {
     }
     rgba.req_orientation = ORIENTATION_TOPLEFT;
     const QSize own(int(rgba.width), int(rgba.height));
-    const bool shrinks = output.width() <= own.width() && output.height() <= own.height();
-    AreaScaler scaler(own, shrinks && !output.isEmpty() ? output : own, rgba.alpha != 0,
+    AreaScaler scaler(own, AreaScaler::TargetFor(own, output), rgba.alpha != 0,
                       AreaScaler::Order::Rgba);
     if (!scaler.Ready()) {
         TIFFRGBAImageEnd(&rgba);
