@@ -268,6 +268,7 @@ bool frm_prev::WaitForPanel() {
 // again: the old and the new picture and the thumbnails. Nothing handles
 // events until the panel is drawn, so nothing shows it early.
 QRegion frm_prev::LayOutPanel() {
+    firstShowing_ = !Img->isVisible();
     QRegion changed = Img->isVisible() ? QRegion(Img->geometry()) : QRegion();
     if (const std::optional<Run> run = RunOf(CurrentProcess().RunStyle)) {
         if (*run == Run::FullScreen)
@@ -305,6 +306,10 @@ void frm_prev::DrawAhead(const QRegion& changed) {
 void frm_prev::ShowDrawnAhead(const QRegion& changed) {
     showingDrawnAhead_ = true;
     repaint(changed);
+    // The repaint leaves a picture control that was hidden until now to a
+    // later flush, which would put the panel on the screen after its time had
+    // started; it goes there now.
+    if (firstShowing_ && backingStore()) backingStore()->flush(changed, windowHandle());
     showingDrawnAhead_ = false;
     drawnAhead_ = QRegion();
 }

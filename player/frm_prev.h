@@ -76,6 +76,7 @@ class frm_prev : public QDialog {
     bool runStarted_ = false;
     QRegion drawnAhead_;  // what is in the drawing memory but not yet on the screen
     bool showingDrawnAhead_ = false;
+    bool firstShowing_ = false;  // the panel's picture control was hidden until this panel
     bool waitingForExposure_ = false;
     uint64_t firstShownAt_ = 0;  // when panel 1 reached the screen, if it was drawn on exposure
 };
