@@ -43,6 +43,28 @@ void AddWeightedRow(uint32_t* sums, const QRgb* row, int n, uint32_t weight) {
         for (int k = 0; k < 4; ++k) sums[4 * i + k] += ((row[i] >> (8 * k)) & 0xFF) * weight;
 }
 
+// One output pixel's four channels from the column sums it covers, the two
+// end columns by their share.
+void SumAcross(const uint32_t* sums, const AreaScaler::Span& s, float perWeight, float* out) {
+#ifdef __SSE2__
+    auto column = [sums](int x) {
+        return _mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + 4 * x)));
+    };
+    __m128 total = _mm_mul_ps(column(s.first), _mm_set1_ps(s.firstWeight));
+    for (int x = s.first + 1; x < s.last; ++x) total = _mm_add_ps(total, column(x));
+    if (s.last > s.first)
+        total = _mm_add_ps(total, _mm_mul_ps(column(s.last), _mm_set1_ps(s.lastWeight)));
+    _mm_storeu_ps(out, _mm_mul_ps(total, _mm_set1_ps(s.scale * perWeight)));
+#else
+    for (int k = 0; k < 4; ++k) {
+        float total = s.firstWeight * float(sums[4 * s.first + k]);
+        for (int x = s.first + 1; x < s.last; ++x) total += float(sums[4 * x + k]);
+        if (s.last > s.first) total += s.lastWeight * float(sums[4 * s.last + k]);
+        out[k] = total * s.scale * perWeight;
+    }
+#endif
+}
+
 void AddWeighted(float* c, QRgb p, float w) {
     for (int k = 0; k < 4; ++k) c[k] += w * float((p >> (8 * k)) & 0xFF);
 }
@@ -90,10 +112,11 @@ AreaScaler::AreaScaler(QSize source, QSize output, bool alpha, Order order)
     image_.fill(alpha ? 0u : 0xFF000000u);
     columns_ = Spans(source.width(), output.width());
     rows_ = Spans(source.height(), output.height());
-    // 255 times the weights of one output row's source rows must fit 32 bits.
+    // 255 times the weights of one output row's source rows must fit 31 bits
+    // (the sums are taken as signed when they are summed across).
     const qint64 rowsPerOutput = qint64(source.height()) / output.height() + 2;
     weightBits_ = 8;
-    while (weightBits_ > 0 && 255 * (qint64(1) << weightBits_) * rowsPerOutput >= (qint64(1) << 32))
+    while (weightBits_ > 0 && 255 * (qint64(1) << weightBits_) * rowsPerOutput >= (qint64(1) << 31))
         --weightBits_;
     firstOutputRow_.assign(size_t(source.height()), output.height());
     rowWeights_.assign(size_t(output.height()), 0);
@@ -150,17 +173,8 @@ void AreaScaler::FinishSums(int r) {
     std::vector<float> channels(size_t(image_.width()) * 4);
     const float perWeight = 1.0f / float(rowWeights_[size_t(r)]);
     const uint32_t* sums = row->sums.data();
-    for (int c = 0; c < image_.width(); ++c) {
-        const Span& s = columns_[size_t(c)];
-        float total[4];
-        for (int k = 0; k < 4; ++k) {
-            uint64_t inner = 0;
-            for (int x = s.first + 1; x < s.last; ++x) inner += sums[4 * x + k];
-            total[k] = float(inner) + s.firstWeight * float(sums[4 * s.first + k]);
-            if (s.last > s.first) total[k] += s.lastWeight * float(sums[4 * s.last + k]);
-            channels[size_t(c) * 4 + size_t(k)] = total[k] * s.scale * perWeight;
-        }
-    }
+    for (int c = 0; c < image_.width(); ++c)
+        SumAcross(sums, columns_[size_t(c)], perWeight, &channels[size_t(c) * 4]);
     WriteRow(r, channels.data());
     row.reset();
 }

@@ -39,7 +39,7 @@ class AreaScaler {
     // smaller than its canvas) count as black, or transparent with alpha.
     QImage Take();
 
-  private:
+    // The source pixels one output pixel covers along one side.
     struct Span {
         int first = 0, last = 0;  // source pixels [first, last] touch this output pixel
         float firstWeight = 0, lastWeight = 0;  // how much of the first and last one
