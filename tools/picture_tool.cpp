@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <cstdio>
 #include <memory>
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::unique_ptr<QCoreApplication> app = MakeApplication(argc, argv, argv[1]);
+    // The tool says why a picture is refused; Qt's readers need not say it too.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*=false"));
     const QStringList args = app->arguments();
     QSize size;
     if (args.size() == 4 && !ParseSize(args[3], &size)) {

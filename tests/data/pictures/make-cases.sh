@@ -93,11 +93,23 @@ cwebp -quiet -q 90 "$work/base.png" -o lossy.webp && dwebp -quiet lossy.webp -o 
 # Refusals: sizes no display can use, damaged and unknown data.
 printf '\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\x20\0\0\0\0\0\x01\x08\x02\0\0\0\x9d\x4f\x3c\x5b' > too-wide.png
 echo '画像が大きすぎます（2097152×1 ピクセル）' > too-wide.png.refused
+# A TIFF whose single strip claims a row of 2097152 pixels.
+printf 'II*\0\x08\0\0\0\x09\0' > too-wide.tif
+for entry in '\x00\x01\x04\0\x01\0\0\0\0\0\x20\0' '\x01\x01\x04\0\x01\0\0\0\x01\0\0\0' \
+    '\x02\x01\x03\0\x01\0\0\0\x08\0\0\0' '\x03\x01\x03\0\x01\0\0\0\x01\0\0\0' \
+    '\x06\x01\x03\0\x01\0\0\0\x01\0\0\0' '\x11\x01\x04\0\x01\0\0\0\x08\0\0\0' \
+    '\x15\x01\x03\0\x01\0\0\0\x01\0\0\0' '\x16\x01\x04\0\x01\0\0\0\x01\0\0\0' \
+    '\x17\x01\x04\0\x01\0\0\0\0\0\x20\0' '\0\0\0\0'; do
+    printf "$entry" >> too-wide.tif
+done
+echo '画像が大きすぎます（2097152×1 ピクセル）' > too-wide.tif.refused
 head -c 54 truecolour.bmp > too-tall.bmp
 printf '\x00\x00\x20\x00' | dd of=too-tall.bmp bs=1 seek=22 conv=notrunc status=none
 echo '画像が大きすぎます（96×2097152 ピクセル）' > too-tall.bmp.refused
 head -c 40 truecolour.png > cut-short.png
 echo '画像が壊れています（40 バイト目）' > cut-short.png.refused
+printf '\xff\xd8\xff\xdbjunkjunkjunk' > junk.jpg
+echo '画像が壊れています（4 バイト目）' > junk.jpg.refused
 echo 'not a picture at all' > words.gif
 echo '画像の形式が分かりません' > words.gif.refused
 printf 'II*\0\x08\0\0\0' > empty.tif
