@@ -166,7 +166,11 @@ void frm_main::ApplyProcess(const ProcessRecord& record) {
     client_->repaint();
     UpdateMenuState();  // also when hidden, where no repaint happens
     // A large picture arrives later; the window is laid out again then.
-    img_->Load(TrimFixed(record.PanelPath[0]), QSize(), [this](const ::Picture&) { FitImage(); });
+    const std::optional<PictureLayout> layout =
+        LayOutPicture(QSizeF(client_->size()), record.FitMode,
+                      QSizeF(record.FixedWidth, record.FixedHeight), img_->OwnSize());
+    img_->LoadShown(TrimFixed(record.PanelPath[0]), layout ? layout->stretch : img_->Stretch(),
+                    [this](const ::Picture&) { FitImage(); });
     img_->SetSpokenName(PanelName(0), TrimFixed(record.PanelPath[0]));
     img_->SetAppearance(record.ImageAppearance);
     img_->setToolTip(TooltipFor(record.FitMode));

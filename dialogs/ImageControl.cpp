@@ -97,9 +97,21 @@ bool ImageControl::Load(const QString& path, QSize displaySize,
     return false;
 }
 
+bool ImageControl::LoadShown(const QString& path, bool stretched,
+                             std::function<void(const Picture&)> later) {
+    shownPath_ = path;
+    shownLater_ = later;
+    const QSize own = MeasurePicture(path);
+    const QSize limit(kStretchSourceLimit, kStretchSourceLimit);
+    const bool large = own.width() > limit.width() || own.height() > limit.height();
+    const QSize size = stretched && large ? own.scaled(limit, Qt::KeepAspectRatio) : QSize();
+    return Load(path, size, std::move(later));
+}
+
 void ImageControl::SetPicture(Picture picture) {
     CancelLoading();
     source_.clear();
+    shownPath_.clear();
     Show(std::move(picture));
 }
 
@@ -124,6 +136,9 @@ void ImageControl::SetSpokenName(const QString& which, const QString& path) {
 void ImageControl::SetStretch(bool stretch) {
     if (stretch == stretch_) return;
     stretch_ = stretch;
+    // At its own size the picture is shown whole, not from the reduced copy.
+    const bool reduced = HasPicture() && picture_.image.size() != picture_.naturalSize;
+    if (!stretch_ && reduced && !shownPath_.isEmpty()) Load(shownPath_, QSize(), shownLater_);
     if (!stretch_) TakeNaturalSize();
     scaled_ = shownPart_ = QImage();
     UpdateOpacity();

@@ -35,6 +35,13 @@ class ImageControl : public QWidget {
     bool Load(const QString& path, QSize displaySize,
               std::function<void(const Picture&)> later = {});
     const Picture& CurrentPicture() const { return picture_; }
+    // Loads the picture at path as the control shows it: stretched, at most
+    // as large as the copy stretching scales from (a picture far larger than
+    // the screen costs no more than that); at its own size, whole. A control
+    // that stops stretching loads its picture again at its own size, and calls
+    // later when it is there.
+    bool LoadShown(const QString& path, bool stretched,
+                   std::function<void(const Picture&)> later = {});
     void ClearPicture() { SetPicture({}); }
     bool HasPicture() const { return !picture_.isNull(); }
     QSize NaturalSize() const { return picture_.naturalSize; }
@@ -84,7 +91,9 @@ class ImageControl : public QWidget {
 
     Picture picture_;
     std::shared_ptr<std::atomic<bool>> loading_;  // set to cancel the load under way
-    QString source_;        // the file, its size and time, and the size it was loaded for
+    QString source_;     // the file, its size and time, and the size it was loaded for
+    QString shownPath_;  // what LoadShown loaded, for loading it again at its own size
+    std::function<void(const Picture&)> shownLater_;
     QImage stretchSource_;  // the picture reduced to a sensible size for stretching
     QImage scaled_;         // the whole picture at the control's size, when it is all visible
     QImage shownPart_;      // the visible part only, when the control is larger than that

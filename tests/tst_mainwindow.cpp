@@ -330,14 +330,16 @@ void MainWindowTest::exitCloses() {
 
 QTEST_MAIN(MainWindowTest)
 // A picture that takes long to decode does not hold the window up: it comes
-// when decoded, at no more than the kept size, and the picture is laid out then.
+// when decoded, and the picture is laid out then. Stretched, it is kept no
+// larger than the copy stretching scales from; at its own size, whole (up to
+// the kept size).
 void MainWindowTest::largePictureArrivesWhileTheWindowDraws() {
     AppFixture app;
     frm_main& w = *app.window;
     w.show();
     ProcessRecord& p = CurrentProcess();
     p = SampleProcess();
-    p.FitMode = 2;  // at the picture's own size: the layout needs the picture
+    p.FitMode = 0;  // stretched to the window
     const QString huge = app.dir->filePath("huge.png");
     QVERIFY(WriteHugePng(huge, 12000, 12000));
     AssignFixed(p.PanelPath[0], huge);
@@ -347,16 +349,24 @@ void MainWindowTest::largePictureArrivesWhileTheWindowDraws() {
     w.FitImage();
     QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!w.Img()->HasPicture());
-    const QRect before = w.Img()->geometry();
     w.ClientArea()->grab();  // the window draws meanwhile
     QTRY_VERIFY_WITH_TIMEOUT(w.Img()->HasPicture(), 20000);
     QCOMPARE(w.Img()->NaturalSize(), QSize(12000, 12000));
+    QCOMPARE(w.Img()->CurrentPicture().image.size(), QSize(2560, 2560));
+    // At its own size: decoded again, and laid out when it comes.
+    p.FitMode = 2;
+    w.FitImage();
+    const QRect before = w.Img()->geometry();
+    QTRY_VERIFY_WITH_TIMEOUT(w.Img()->CurrentPicture().image.width() > 2560, 20000);
+    QCOMPARE(w.Img()->CurrentPicture().image.size(), QSize(8192, 8192));  // the kept size
     const QRect arrived = w.Img()->geometry();
-    QVERIFY(arrived != before);
     w.FitImage();
     QCOMPARE(w.Img()->geometry(), arrived);
-    // A process opened meanwhile wins over the picture still coming.
+    QCOMPARE(arrived.size(), before.size());
+    // A process opened meanwhile wins over a picture still coming.
+    p.FitMode = 0;
     w.ApplyProcess(p);
+    QVERIFY(!w.Img()->HasPicture());
     p = SampleProcess();
     w.ApplyProcess(p);
     QVERIFY(w.Img()->HasPicture());
