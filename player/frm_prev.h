@@ -28,6 +28,9 @@ class frm_prev : public QDialog {
     bool Paused = false;
     int32_t PanelIndex = 0;
 
+    // Whether the picture of panel index (0 to 3) is decoded (used by tests).
+    bool PanelDecoded(int index) const { return decoder_->Ready(index); }
+
   signals:
     // When a panel is on the screen and its time starts (used by measurements).
     void PanelShown(int index);
