@@ -104,7 +104,10 @@ AreaScaler::AreaScaler(QSize source, QSize output, bool alpha, Order order)
                            alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32)),
       copies_(source == output),
       swaps_(order == Order::Rgba) {
-    if (image_.isNull()) return;
+    if (image_.isNull()) {
+        ReportDecodeError({LoadError::TooLarge, -1, source, 0});  // no memory for it
+        return;
+    }
     if (copies_) {
         copied_.assign(size_t(source.height()), false);
         return;

@@ -26,7 +26,8 @@ class AreaScaler {
     // alpha: the pixels carry transparency, premultiplied.
     AreaScaler(QSize source, QSize output, bool alpha, Order order = Order::Bgra);
     ~AreaScaler();
-    // False when there was no memory for the output picture.
+    // False when there was no memory for the output picture (the decoding is
+    // then refused as too large).
     bool Ready() const { return !image_.isNull(); }
 
     // A whole source row y. Rows should come in order (top down or bottom up):

@@ -29,10 +29,7 @@ QImage DecodePlainRows(const DibHeader& h, QByteArrayView bits, QSize output) {
     }
     const bool alpha = !DibAlphaSaysNothing(h, bits);
     AreaScaler scaler(own, AreaScaler::TargetFor(own, output), alpha);
-    if (!scaler.Ready()) {
-        ReportDecodeError({LoadError::TooLarge, -1, own, 0});
-        return {};
-    }
+    if (!scaler.Ready()) return {};
     const qint64 stride = DibStride(h.width, h.bitCount);
     const qint64 rows = std::min<qint64>(h.height, stride ? bits.size() / stride : 0);
     std::vector<QRgb> row(size_t(h.width));

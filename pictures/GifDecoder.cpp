@@ -139,10 +139,7 @@ QImage DecodeGif(const QByteArray& data, QSize output) {
                              : qRgb(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue));
     const bool alpha = transparent >= 0 || frame.rect != QRect(QPoint(), canvas);
     AreaScaler scaler(canvas, AreaScaler::TargetFor(canvas, output), alpha);
-    if (!scaler.Ready()) {
-        ReportDecodeError({LoadError::TooLarge, -1, canvas, 0});
-        return {};
-    }
+    if (!scaler.Ready()) return {};
     if (!DecodeFrame(gif, frame, canvas, desc.Interlace, scaler)) {
         if (DecodeCancelled()) return {};
         ReportDamage(source.at);

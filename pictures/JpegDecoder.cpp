@@ -227,9 +227,7 @@ QImage DecodeJpeg(const QByteArray& data, QSize output) {
     work->scaler =
         std::make_unique<AreaScaler>(decoded, AreaScaler::TargetFor(decoded, output), false);
     bool complete = false;
-    if (!work->scaler->Ready())
-        ReportDecodeError({LoadError::TooLarge, -1, decoded, 0});
-    else if (!(complete = ReadLines(info, *work)) && !DecodeCancelled())
+    if (work->scaler->Ready() && !(complete = ReadLines(info, *work)) && !DecodeCancelled())
         ReportDamage(qint64(data.size() - info.src->bytes_in_buffer));
     if (complete) jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);

@@ -177,9 +177,7 @@ QImage DecodePng(const QByteArray& data, QSize output) {
     AskForBgra(png, info);
     work->scaler = std::make_unique<AreaScaler>(own, AreaScaler::TargetFor(own, output), alpha);
     QImage image;
-    if (!work->scaler->Ready()) {
-        ReportDecodeError({LoadError::TooLarge, -1, own, 0});
-    } else {
+    if (work->scaler->Ready()) {
         DecodeRows(png, info, alpha, *work);
         if (!DecodeCancelled()) image = work->scaler->Take();
     }

@@ -139,7 +139,6 @@ QImage DecodeTiff(const QByteArray& data, QSize output) {
                       AreaScaler::Order::Rgba);
     if (!scaler.Ready()) {
         TIFFRGBAImageEnd(&rgba);
-        ReportDecodeError({LoadError::TooLarge, -1, own, 0});
         return {};
     }
     const ColourConverter colours(IccProfile(file.tiff), ColourConverter::Order::Rgba);
