@@ -39,6 +39,8 @@ QString DescribeLoadError(const LoadError& e) {
             return e.atByte >= 0 ? QStringLiteral("画像が壊れています（%1 バイト目）").arg(e.atByte)
                                  : QStringLiteral("画像が壊れています");
         case LoadError::TooLarge:
+            // A file too large to read has no size to name.
+            if (e.size.isEmpty()) return QStringLiteral("画像が大きすぎます");
             return QStringLiteral("画像が大きすぎます（%1×%2 ピクセル）")
                 .arg(e.size.width())
                 .arg(e.size.height());
