@@ -88,10 +88,6 @@ struct IconEntry {
     int depth = 0;
 };
 
-bool IsPng(QByteArrayView d) {
-    return IsPngFile(d);
-}
-
 // A PNG entry, at most as large as a picture is kept at its own size.
 QImage DecodeIconPng(QByteArrayView data) {
     const QByteArray bytes = QByteArray::fromRawData(data.data(), data.size());
@@ -105,7 +101,7 @@ void MeasureEntry(IconEntry& e, const uchar* dir) {
     const int dirWidth = dir[0] ? dir[0] : 256, dirHeight = dir[1] ? dir[1] : 256;
     e.pixels = qint64(dirWidth) * dirHeight;
     e.depth = qFromLittleEndian<uint16_t>(dir + 6);
-    if (IsPng(e.data) && e.data.size() >= 26) {
+    if (IsPngFile(e.data) && e.data.size() >= 26) {
         // PNG allows sides up to 2^31; anything that large only needs to rank first.
         const qint64 side = qint64(1) << 24;
         e.pixels = std::min<qint64>(qFromBigEndian<uint32_t>(e.data.data() + 16), side) *
@@ -163,7 +159,7 @@ QImage DecodeIcon(const QByteArray& data) {
         return a.pixels != b.pixels ? a.pixels > b.pixels : a.depth > b.depth;
     });
     for (const IconEntry& e : entries) {
-        QImage image = IsPng(e.data) ? DecodeIconPng(e.data) : DecodeIconDib(e.data);
+        QImage image = IsPngFile(e.data) ? DecodeIconPng(e.data) : DecodeIconDib(e.data);
         if (!image.isNull()) return image;
     }
     return {};
