@@ -320,10 +320,14 @@ bool frm_prev::AlreadyDrawnAhead(const QWidget* widget, const QPaintEvent* event
     return (event->region().translated(widget->mapTo(this, QPoint())) - drawnAhead_).isEmpty();
 }
 
+// While what was drawn ahead goes to the screen, the background is drawn only
+// around it: the repaint can cover more (where a picture control was on its
+// way to its new place), and the background must not cover a picture whose own
+// drawing is skipped.
 void frm_prev::paintEvent(QPaintEvent* event) {
-    if (AlreadyDrawnAhead(this, event)) return;
+    const QRegion region = showingDrawnAhead_ ? event->region() - drawnAhead_ : event->region();
     QPainter painter(this);
-    for (const QRect& rect : event->region()) painter.fillRect(rect, palette().window());
+    for (const QRect& rect : region) painter.fillRect(rect, palette().window());
 }
 
 bool frm_prev::eventFilter(QObject* watched, QEvent* event) {

@@ -120,6 +120,7 @@ class PlayerTest : public QObject {
     void scheduleCountsFromTheScreenAndRestartsOnResume();
     void waitsNeverSpinOnZeroMillisecondTimers();
     void keysActWhilePanelOneDecodes();
+    void wideOwnSizePanelAfterSmallerOneIsDrawn();
 };
 
 void PlayerTest::eachPanelForItsIntervalAfterDrawing() {
@@ -471,4 +472,33 @@ void PlayerTest::waitingSleepsUntilThePanelIsDue() {
     disconnect(counting);
     QVERIFY(clock.elapsed() >= 4 * 150);
     QVERIFY2(wakes < 4 * 25, qPrintable(QString::number(wakes)));
+}
+
+// A panel at its own size, wider than the window, after a smaller one: the
+// window's background, drawn again where the picture passed on its way, must
+// not cover the picture drawn ahead.
+void PlayerTest::wideOwnSizePanelAfterSmallerOneIsDrawn() {
+    AppFixture app;
+    if (app.window->screen()->grabWindow(app.window->winId()).isNull())
+        QSKIP("this window system does not show its screen to programs");
+    const QSize client = app.window->screen()->size();
+    QImage small(100, 80, QImage::Format_RGB32);
+    small.fill(Qt::red);
+    QImage wide(client.width() + 100, client.height() / 3, QImage::Format_RGB32);
+    wide.fill(Qt::blue);
+    QVERIFY(small.save(app.dir->filePath("small.png")));
+    QVERIFY(wide.save(app.dir->filePath("wide.png")));
+    UseSamples(0, 100, 2);
+    for (int i = 0; i < 4; ++i)
+        AssignFixed(CurrentProcess().PanelPath[i],
+                    app.dir->filePath(i % 2 ? "wide.png" : "small.png"));
+    QList<QRgb> shown;
+    RunScript run({});
+    run.onPanel = [&](frm_prev& p, int) {
+        const QImage screen = p.screen()->grabWindow(p.winId()).toImage();
+        shown << screen.pixel(p.findChild<ImageControl*>("Img")->geometry().center());
+    };
+    run.Play(*app.window);
+    const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255);
+    QCOMPARE(shown, (QList<QRgb>{red, blue, red, blue}));
 }
