@@ -145,8 +145,12 @@ void ImageControl::SetStretch(bool stretch) {
     update();
 }
 
+double ImageControl::PixelRatio() const {
+    return pixelRatio_ > 0 ? pixelRatio_ : devicePixelRatioF();
+}
+
 QSizeF ImageControl::OwnSize() const {
-    return HasPicture() ? QSizeF(picture_.naturalSize) / devicePixelRatioF() : logical_.size();
+    return HasPicture() ? QSizeF(picture_.naturalSize) / PixelRatio() : logical_.size();
 }
 
 void ImageControl::TakeNaturalSize() {
@@ -252,7 +256,7 @@ QRect OnScreenPixels(const QTransform& toScreen, const QRect& rect) {
 }  // namespace
 
 QSize ImageControl::DeviceSize() const {
-    const double ratio = devicePixelRatioF();
+    const double ratio = PixelRatio();
     const QPoint inWindow = mapTo(window(), QPoint());
     const QTransform toScreen =
         QTransform::fromScale(ratio, ratio).translate(inWindow.x(), inWindow.y());
@@ -284,7 +288,7 @@ void ImageControl::paintEvent(QPaintEvent*) {
 // window's own unit, the outermost of the whole control, cut to the window so
 // that no coordinate far outside it reaches the painter.
 void ImageControl::DrawBorder(QPainter& painter, const QRect& r, const QRect& window) {
-    const int line = std::max(1, int(std::lround(devicePixelRatioF())));
+    const int line = std::max(1, int(std::lround(PixelRatio())));
     auto band = [&](int x, int y, int w, int h, const QColor& color) {
         painter.fillRect(QRect(x, y, w, h).intersected(window), color);
     };

@@ -55,6 +55,10 @@ class ImageControl : public QWidget {
     void SetStretch(bool stretch);
     bool Stretch() const { return stretch_; }
     void SetBorder(bool border);
+    // The screen pixels to a pixel of the window's unit the control draws for;
+    // 0 (the default) takes its screen's. A picture drawn off the screen at a
+    // chosen resolution sets it.
+    void SetPixelRatio(double ratio) { pixelRatio_ = ratio; }
     void SetAppearance(int appearance);
     int Appearance() const { return appearance_; }
 
@@ -78,6 +82,7 @@ class ImageControl : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    double PixelRatio() const;
     void TakeNaturalSize();
     void PlaceInParent();
     void UpdateOpacity();
@@ -100,6 +105,7 @@ class ImageControl : public QWidget {
     QRect shownPartKey_;
     bool stretch_ = true;
     bool border_ = true;
+    double pixelRatio_ = 0;
     int appearance_ = int(Look::ThreeD);
     QRectF logical_;
 };

@@ -1,6 +1,7 @@
 #include "player/frm_prev.h"
 
 #include "player/FramePresenter.h"
+#include "player/PanelStage.h"
 
 #include "dialogs/ImageControl.h"
 #include "dialogs/ProcessView.h"
@@ -76,17 +77,10 @@ frm_prev::frm_prev(QWidget* owner)
     Label->setTextFormat(Qt::PlainText);  // a path is shown as it is, whatever it holds
     Label->setAccessibleName(kStatusName);
     Label->setAutoFillBackground(true);
-    Img = new ImageControl(this);
-    Img->setObjectName(QStringLiteral("Img"));
-    Img->hide();
+    stage_ = std::make_unique<PanelStage>(*this);
+    Img = stage_->Img;
     Img->installEventFilter(this);
-    for (int i = 0; i < 4; ++i) {
-        PreIcon[i] = new ImageControl(this);
-        PreIcon[i]->setObjectName(QStringLiteral("PreIcon"));
-        PreIcon[i]->SetBorder(false);
-        PreIcon[i]->hide();
-        PreIcon[i]->installEventFilter(this);
-    }
+    for (ImageControl* icon : stage_->PreIcon) icon->installEventFilter(this);
     Label->raise();  // the status line stays readable over a full-screen panel
     wake_ = new QTimer(this);
     wake_->setSingleShot(true);
@@ -159,28 +153,13 @@ void frm_prev::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-// The size in screen pixels the picture control will have, when it lies
-// wholly inside the window. Otherwise the panel is decoded at its own size,
-// and the control scales only the part of it that is visible.
-QSize frm_prev::DisplaySize() const {
-    const ProcessRecord& process = CurrentProcess();
-    const auto inScreenPixels = [this](QSize s) {
-        return (QSizeF(s) * devicePixelRatioF()).toSize();
-    };
-    if (RunOf(process.RunStyle) == Run::FullScreen) return inScreenPixels(size());
-    const std::optional<PictureLayout> layout = LayOutPicture(
-        QSizeF(size()), process.FitMode, QSizeF(process.FixedWidth, process.FixedHeight), QSizeF());
-    if (!layout || !layout->stretch) return QSize();
-    const QRect whole = ToPixels(layout->rect);
-    return rect().contains(whole) ? inScreenPixels(whole.size()) : QSize();
-}
-
 void frm_prev::StartDecoding() {
     const ProcessRecord& process = CurrentProcess();
     const bool draws = RunOf(process.RunStyle).has_value();
     std::array<PanelDecoder::Request, 4> requests;
     for (int i = 0; i < 4; ++i)
-        requests[i] = {draws ? TrimFixed(process.PanelPath[i]) : QString(), DisplaySize()};
+        requests[i] = {draws ? TrimFixed(process.PanelPath[i]) : QString(),
+                       PanelStage::DecodeSize(process, size(), devicePixelRatioF())};
     // A decoded panel wakes the player if it is waiting for it.
     decoder_ = std::make_unique<PanelDecoder>(std::move(requests), [this] {
         QCoreApplication::postEvent(this, new QEvent(QEvent::User));
@@ -197,10 +176,8 @@ void frm_prev::Form_Activate() {
     PanelIndex = 0;
     SetCursorVisible(false);
     SetTopMost(this, true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, ColorFromValue(uint32_t(CurrentProcess().BackColor)));
-    setPalette(palette);
-    Label->setPalette(palette);
+    stage_->SetBackground(CurrentProcess());
+    Label->setPalette(palette());
     PlaceLabel();
 
     // Panel 1 is laid out before the window is first drawn, so that this first
@@ -250,10 +227,8 @@ void frm_prev::EndRun() {
 // While the current panel is still decoding, the window shows its background
 // (and the thumbnails) instead of the panel whose time is over.
 void frm_prev::ShowBackground() {
-    if (!Img->isVisible()) return;
-    const QRect old = Img->geometry();
-    Img->hide();
-    repaint(old);
+    const QRegion old = stage_->HidePanel();
+    if (!old.isEmpty()) repaint(old);
 }
 
 // Handles events until the current panel is decoded (the decoder's notice
@@ -269,16 +244,9 @@ bool frm_prev::WaitForPanel() {
 // events until the panel is drawn, so nothing shows it early.
 QRegion frm_prev::LayOutPanel() {
     firstShowing_ = !Img->isVisible();
-    QRegion changed = Img->isVisible() ? QRegion(Img->geometry()) : QRegion();
-    if (const std::optional<Run> run = RunOf(CurrentProcess().RunStyle)) {
-        if (*run == Run::FullScreen)
-            ShowPanelFull();
-        else
-            ShowPanelFitted(CurrentProcess().FitMode);
-        if (*run == Run::Iconize) ShowPanelIcon();
-    }
-    changed += Img->geometry();
-    if (PanelIndex > 0) changed += PreIcon[PanelIndex]->geometry();
+    const Picture& previous = PanelIndex > 0 ? decoder_->Get(PanelIndex - 1) : Picture{};
+    const QRegion changed =
+        stage_->ShowPanel(CurrentProcess(), PanelIndex, decoder_->Get(PanelIndex), previous);
     DrawAhead(changed);
     return changed;
 }
@@ -327,7 +295,7 @@ bool frm_prev::AlreadyDrawnAhead(const QWidget* widget, const QPaintEvent* event
 void frm_prev::paintEvent(QPaintEvent* event) {
     const QRegion region = showingDrawnAhead_ ? event->region() - drawnAhead_ : event->region();
     QPainter painter(this);
-    for (const QRect& rect : region) painter.fillRect(rect, palette().window());
+    stage_->PaintBackground(painter, region);
 }
 
 bool frm_prev::eventFilter(QObject* watched, QEvent* event) {
@@ -400,50 +368,6 @@ void frm_prev::WaitForEventsUntil(uint64_t deadlineMicros) {
     if (!plan.sleepRest) return;
     DoEvents();
     SleepUntil(deadlineMicros);
-}
-
-void frm_prev::ShowPanelFitted(int16_t fitMode) {
-    const ProcessRecord& process = CurrentProcess();
-    Img->SetPicture(decoder_->Get(PanelIndex));
-    Img->SetSpokenName(PanelName(PanelIndex), TrimFixed(CurrentProcess().PanelPath[PanelIndex]));
-    // An unknown fit mode keeps the stretching and size the picture had.
-    const QSizeF client = size();
-    const std::optional<PictureLayout> layout = LayOutPicture(
-        client, fitMode, QSizeF(process.FixedWidth, process.FixedHeight), Img->OwnSize());
-    if (layout) {
-        Img->SetStretch(layout->stretch);
-        Img->SetLogicalGeometry(layout->rect);
-    } else {
-        Img->SetLogicalPos(PicturePlace(client, Img->LogicalGeometry().size()));
-    }
-    Img->SetAppearance(process.ImageAppearance);
-    Img->show();
-}
-
-void frm_prev::ShowPanelFull() {
-    Img->SetStretch(true);
-    Img->SetPicture(decoder_->Get(PanelIndex));
-    Img->SetSpokenName(PanelName(PanelIndex), TrimFixed(CurrentProcess().PanelPath[PanelIndex]));
-    Img->SetLogicalGeometry(QRectF(QPointF(0, 0), QSizeF(size())));
-    Img->SetAppearance(CurrentProcess().ImageAppearance);
-    Img->show();
-}
-
-void frm_prev::ShowPanelIcon() {
-    const int i = PanelIndex;
-    if (i <= 0) return;
-    ImageControl* icon = PreIcon[i];
-    icon->SetStretch(true);
-    const Picture& shown = decoder_->Get(i - 1);
-    icon->SetLogicalGeometry(QRectF(60 * i - 51, 10, 50, 50));
-    icon->SetSpokenName(PanelName(i - 1), TrimFixed(CurrentProcess().PanelPath[i - 1]));
-    icon->SetPicture(shown.isNull()
-                         ? Picture{}
-                         : Picture{shown.image.scaled(icon->DeviceSize(), Qt::IgnoreAspectRatio,
-                                                      Qt::SmoothTransformation),
-                                   shown.naturalSize,
-                                   {}});
-    icon->show();
 }
 
 void frm_prev::Form_KeyUp(int keyCode) {

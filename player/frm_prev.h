@@ -13,6 +13,7 @@
 
 class FramePresenter;
 class ImageControl;
+class PanelStage;
 class ProcessView;
 class QLabel;
 class QScreen;
@@ -49,9 +50,6 @@ class frm_prev : public QDialog {
     void Form_Activate();
     void Form_KeyUp(int keyCode);
     void Form_QueryUnload();
-    void ShowPanelFitted(int16_t fitMode);
-    void ShowPanelFull();
-    void ShowPanelIcon();
     QRegion LayOutPanel();
     void DrawAhead(const QRegion& changed);
     void ShowDrawnAhead(const QRegion& changed);
@@ -64,13 +62,12 @@ class frm_prev : public QDialog {
     bool ShowFirstFrame(QEvent* expose);
     void WaitForEventsUntil(uint64_t deadlineMicros);
     void StartDecoding();
-    QSize DisplaySize() const;
     void PlaceLabel();
     void PrepareBackingStore(QScreen* screen);
 
     QLabel* Label = nullptr;
-    ImageControl* Img = nullptr;
-    std::array<ImageControl*, 4> PreIcon{};
+    std::unique_ptr<PanelStage> stage_;  // the background, the panel and the thumbnails
+    ImageControl* Img = nullptr;         // the stage's panel picture
     QTimer* wake_ = nullptr;
     std::unique_ptr<PanelDecoder> decoder_;
     std::unique_ptr<FramePresenter> presenter_;
