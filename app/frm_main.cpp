@@ -10,6 +10,7 @@
 #include "dialogs/frm_process.h"
 #include "dialogs/frm_prono.h"
 #include "dialogs/frm_version.h"
+#include "export/frm_export.h"
 #include "model/PictureLayout.h"
 #include "platform/ColorValue.h"
 #include "platform/Desktop.h"
@@ -117,6 +118,9 @@ void frm_main::BuildMenus() {
     separator(m_FILE, "l1");
     m_SAVE = AddItem(m_FILE, "m_SAVE", QStringLiteral("プロセスを保存(&S)"), Qt::CTRL | Qt::Key_S);
     connect(m_SAVE, &QAction::triggered, this, [this] { SaveCommand(*this); });
+    m_EXPORT = AddItem(m_FILE, "m_EXPORT", QStringLiteral("エクスポート(&E)..."),
+                       Qt::CTRL | Qt::Key_E);
+    connect(m_EXPORT, &QAction::triggered, this, [this] { ExportCommand(*this); });
     separator(m_FILE, "l2");
     connect(AddItem(m_FILE, "m_END", QStringLiteral("終了(&X)")), &QAction::triggered, this,
             &QWidget::close);
@@ -191,6 +195,7 @@ void frm_main::FitImage() {
 void frm_main::UpdateMenuState() {
     const bool named = !TrimFixed(CurrentProcess().Name).isEmpty();
     m_SAVE->setEnabled(named);
+    m_EXPORT->setEnabled(named);  // as Preview: there is something to show
     for (QMenu* menu : {m_EDIT, m_VIEW, m_RUN, m_TOOL}) menu->menuAction()->setEnabled(named);
 }
 

@@ -56,6 +56,7 @@ class frm_main : public QMainWindow, public ProcessView {
     QMenu* m_TOOL = nullptr;
     QMenu* m_HELP = nullptr;
     QAction* m_SAVE = nullptr;
+    QAction* m_EXPORT = nullptr;
     std::array<QAction*, 3> m_SET{};
     std::array<QAction*, 2> m_APPR{};
 };

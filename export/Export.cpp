@@ -123,7 +123,8 @@ class Export {
     }
     ExportOutcome Stopped() const {
         if (progress_.cancel) return {ExportOutcome::Cancelled, {}};
-        return {ExportOutcome::Failed, writer_->Error()};
+        return {writer_->OutputFailed() ? ExportOutcome::Refused : ExportOutcome::Failed,
+                writer_->Error()};
     }
     void Step() { ++progress_.done; }
 

@@ -76,26 +76,21 @@ class PngStream {
     png_infop info_ = nullptr;
 };
 
-// The reason a write failed: the file's, else the encoder's.
-QString WriteError(const NewFile& file, const QString& encoder) {
-    return file.Error().isEmpty() ? encoder : file.Error();
-}
-
 // The four frames top to bottom in one PNG.
 class StripWriter : public FrameWriter {
   public:
     explicit StripWriter(const WriterSettings& s)
         : file_(s.output), png_(file_, QSize(s.frameSize.width(), s.frameSize.height() * 4)) {}
     bool Begin() override {
-        if (!file_.Open()) return Fail(file_.Error());
-        return png_.Begin() || Fail(WriteError(file_, kEncoderFailed.arg(u"PNG")));
+        if (!file_.Open()) return FailWith(file_, {});
+        return png_.Begin() || FailWith(file_, kEncoderFailed.arg(u"PNG"));
     }
     bool Add(const QImage& frame) override {
-        return png_.AddRows(frame) || Fail(WriteError(file_, kEncoderFailed.arg(u"PNG")));
+        return png_.AddRows(frame) || FailWith(file_, kEncoderFailed.arg(u"PNG"));
     }
     bool Finish() override {
-        if (!png_.End()) return Fail(WriteError(file_, kEncoderFailed.arg(u"PNG")));
-        return file_.Commit() || Fail(file_.Error());
+        if (!png_.End()) return FailWith(file_, kEncoderFailed.arg(u"PNG"));
+        return file_.Commit() || FailWith(file_, {});
     }
 
   private:
@@ -110,7 +105,7 @@ class NumberedWriter : public FrameWriter {
     bool Begin() override {
         for (int i = 0; i < 4; ++i) {
             files_[i] = std::make_unique<NewFile>(FramePath(settings_.output, i));
-            if (!files_[i]->Open()) return Fail(files_[i]->Error());
+            if (!files_[i]->Open()) return FailWith(*files_[i], {});
         }
         return true;
     }
@@ -118,11 +113,11 @@ class NumberedWriter : public FrameWriter {
         NewFile& file = *files_[added_++];
         PngStream png(file, frame.size());
         const bool written = png.Begin() && png.AddRows(frame) && png.End();
-        return written || Fail(WriteError(file, kEncoderFailed.arg(u"PNG")));
+        return written || FailWith(file, kEncoderFailed.arg(u"PNG"));
     }
     bool Finish() override {
         for (auto& file : files_)
-            if (!file->Commit()) return Fail(file->Error());
+            if (!file->Commit()) return FailWith(*file, {});
         return true;
     }
 
@@ -141,7 +136,7 @@ class WebpWriter : public FrameWriter {
         if (encoder_) WebPAnimEncoderDelete(encoder_);
     }
     bool Begin() override {
-        if (!file_.Open()) return Fail(file_.Error());
+        if (!file_.Open()) return FailWith(file_, {});
         WebPAnimEncoderOptions options;
         if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&config_))
             return Fail(kEncoderFailed.arg(u"WebP"));
@@ -178,7 +173,7 @@ class WebpWriter : public FrameWriter {
         const bool written = made && file_.Write(data.bytes, data.size) && file_.Commit();
         WebPDataClear(&data);
         if (!made) return Fail(EncoderError());
-        return written || Fail(file_.Error());
+        return written || FailWith(file_, {});
     }
 
   private:
@@ -286,7 +281,7 @@ class GifWriter : public FrameWriter {
         if (gif_) EGifCloseFile(gif_, nullptr);
     }
     bool Begin() override {
-        if (!file_.Open()) return Fail(file_.Error());
+        if (!file_.Open()) return FailWith(file_, {});
         int error = 0;
         gif_ = EGifOpen(this, OnWrite, &error);
         if (!gif_) return Fail(kNoMemory);
@@ -299,15 +294,15 @@ class GifWriter : public FrameWriter {
             EGifPutExtensionBlock(gif_, 11, "NETSCAPE2.0") == GIF_OK &&
             EGifPutExtensionBlock(gif_, 3, loop) == GIF_OK &&
             EGifPutExtensionTrailer(gif_) == GIF_OK;
-        return begun || Fail(WriteError(file_, kEncoderFailed.arg(u"GIF")));
+        return begun || FailWith(file_, kEncoderFailed.arg(u"GIF"));
     }
     bool Add(const QImage& frame) override;
     bool Finish() override {
         int error = 0;
         const bool closed = EGifCloseFile(gif_, &error) == GIF_OK;
         gif_ = nullptr;
-        if (!closed) return Fail(WriteError(file_, kEncoderFailed.arg(u"GIF")));
-        return file_.Commit() || Fail(file_.Error());
+        if (!closed) return FailWith(file_, kEncoderFailed.arg(u"GIF"));
+        return file_.Commit() || FailWith(file_, {});
     }
 
   private:
@@ -347,7 +342,7 @@ bool GifWriter::Add(const QImage& frame) {
     if (image) liq_image_destroy(image);
     liq_attr_destroy(attr);
     if (!made) return Fail(kEncoderFailed.arg(u"GIF"));
-    return put || Fail(WriteError(file_, kEncoderFailed.arg(u"GIF")));
+    return put || FailWith(file_, kEncoderFailed.arg(u"GIF"));
 }
 
 bool GifWriter::PutFrame(const liq_palette& palette, const std::vector<unsigned char>& pixels) {
@@ -374,6 +369,12 @@ bool GifWriter::PutFrame(const liq_palette& palette, const std::vector<unsigned 
 }
 
 }  // namespace
+
+bool FrameWriter::FailWith(const NewFile& file, const QString& encoderReason) {
+    if (file.Error().isEmpty()) return Fail(encoderReason);
+    outputFailed_ = true;
+    return Fail(file.Error());
+}
 
 QString FramePath(const QString& output, int index) {
     const QFileInfo file(output);

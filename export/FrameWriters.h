@@ -8,6 +8,8 @@
 #include <atomic>
 #include <memory>
 
+class NewFile;
+
 enum class ExportFormat { Strip, Frames, WebP, Gif };
 
 struct WriterSettings {
@@ -29,15 +31,20 @@ class FrameWriter {
     // Completes the file(s) and gives them their names.
     virtual bool Finish() = 0;
     const QString& Error() const { return error_; }
+    // Whether it was the output file(s) that failed (not the encoding).
+    bool OutputFailed() const { return outputFailed_; }
 
   protected:
     bool Fail(const QString& reason) {
         if (error_.isEmpty()) error_ = reason;
         return false;
     }
+    // The file's reason when the file failed, else the encoder's.
+    bool FailWith(const NewFile& file, const QString& encoderReason);
 
   private:
     QString error_;
+    bool outputFailed_ = false;
 };
 
 std::unique_ptr<FrameWriter> MakeFrameWriter(const WriterSettings& settings);

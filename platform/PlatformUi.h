@@ -26,6 +26,10 @@ class PlatformUi {
     // An existing file chosen with one named filter; the empty text on Cancel.
     virtual QString ChooseExistingFile(QWidget* owner, const QString& filterName,
                                        const QStringList& suffixes) = 0;
+    // A file to write, starting from suggested, with one named filter; the
+    // name gets the suffix when it has none. The empty text on Cancel.
+    virtual QString ChooseNewFile(QWidget* owner, const QString& filterName, const QString& suffix,
+                                  const QString& suggested) = 0;
     // A colour as 0x00BBGGRR, or nothing on Cancel.
     virtual std::optional<uint32_t> ChooseColor(QWidget* owner) = 0;
     virtual void Beep() = 0;

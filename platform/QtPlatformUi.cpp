@@ -127,6 +127,25 @@ class QtPlatformUi final : public PlatformUi {
         return chosen.isFile() ? chosen.absoluteFilePath() : QString();
     }
 
+    QString ChooseNewFile(QWidget* owner, const QString& filterName, const QString& suffix,
+                          const QString& suggested) override {
+        QFileDialog dialog(owner);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(filterName + QStringLiteral(" (") + AnyCaseGlob(suffix) + u')');
+        dialog.setDefaultSuffix(suffix);
+        dialog.setProxyModel(new JapaneseFileColumns(&dialog));
+        const QFileInfo start(suggested);
+        dialog.setDirectory(start.absolutePath());
+        dialog.selectFile(start.fileName());
+        ShowColumnsWhole(dialog);
+        CenterOnShow(&dialog, owner);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+        return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
+    }
+
     std::optional<uint32_t> ChooseColor(QWidget* owner) override {
         for (int i = 0; i < QColorDialog::customCount(); ++i)
             QColorDialog::setCustomColor(i, Qt::white);

@@ -28,14 +28,16 @@ QStringList Captions(QMenu* menu) {
 }
 
 bool ProcessMenusEnabled(frm_main& w) {
-    return Action(w, "m_SAVE")->isEnabled() && Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
+    return Action(w, "m_SAVE")->isEnabled() && Action(w, "m_EXPORT")->isEnabled() &&
+           Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
            Menu(w, "m_VIEW")->menuAction()->isEnabled() &&
            Menu(w, "m_RUN")->menuAction()->isEnabled() &&
            Menu(w, "m_TOOL")->menuAction()->isEnabled();
 }
 
 bool ProcessMenusDisabled(frm_main& w) {
-    return !Action(w, "m_SAVE")->isEnabled() && !Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
+    return !Action(w, "m_SAVE")->isEnabled() && !Action(w, "m_EXPORT")->isEnabled() &&
+           !Menu(w, "m_EDIT")->menuAction()->isEnabled() &&
            !Menu(w, "m_VIEW")->menuAction()->isEnabled() &&
            !Menu(w, "m_RUN")->menuAction()->isEnabled() &&
            !Menu(w, "m_TOOL")->menuAction()->isEnabled();
@@ -120,8 +122,8 @@ void MainWindowTest::menuTree() {
     QCOMPARE(top, (QStringList{"ファイル(&F)", "編集(&E)", "表示(&V)", "実行(&R)", "ツール(&T)",
                                "ヘルプ(&H)"}));
     QCOMPARE(Captions(Menu(w, "m_FILE")),
-             (QStringList{"新しいプロセス(&N)", "他のプロセス(&O)", "-", "プロセスを保存(&S)", "-",
-                          "終了(&X)"}));
+             (QStringList{"新しいプロセス(&N)", "他のプロセス(&O)", "-", "プロセスを保存(&S)",
+                          "エクスポート(&E)...", "-", "終了(&X)"}));
     QCOMPARE(Captions(Menu(w, "m_EDIT")),
              (QStringList{"プロセスの編集(&S)", "-", "プロセスの順位(&Z)"}));
     QCOMPARE(Captions(Menu(w, "m_VIEW")),
@@ -134,6 +136,7 @@ void MainWindowTest::menuTree() {
     QCOMPARE(Action(w, "m_OPEN")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
     QCOMPARE(Action(w, "m_SAVE")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
     QCOMPARE(Action(w, "m_PREVIEW")->shortcut(), QKeySequence(Qt::Key_F5));
+    QCOMPARE(Action(w, "m_EXPORT")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
     QCOMPARE(w.findChildren<QAction*>("m_SET").size(), 3);
     QCOMPARE(w.findChildren<QAction*>("m_APPR").size(), 2);
     QVERIFY(Action(w, "m_APPR")->isCheckable());

@@ -123,6 +123,8 @@ int Export(const Command& command) {
     QString error;
     const std::optional<ProcessRecord> process =
         ProcessStore(command.store).FindProcessByName(command.name, &error);
+    if (!process && error.isEmpty())
+        error = QStringLiteral("「%1」という名前のプロセスはありません").arg(command.name);
     if (!process) return Fail(kRefused, QStringLiteral("プロセスを開けません"), error);
     const ExportOutcome outcome = ExportProcess(*process, command.output, command.options);
     switch (outcome.status) {

@@ -30,6 +30,12 @@ QString ScriptedUi::ChooseExistingFile(QWidget*, const QString& filterName,
     return files.isEmpty() ? QString() : files.dequeue();
 }
 
+QString ScriptedUi::ChooseNewFile(QWidget*, const QString& filterName, const QString& suffix,
+                                  const QString& suggested) {
+    fileFilters << filterName + u':' + suffix + u':' + suggested;
+    return newFiles.isEmpty() ? QString() : newFiles.dequeue();
+}
+
 std::optional<uint32_t> ScriptedUi::ChooseColor(QWidget*) {
     return colors.isEmpty() ? std::nullopt : colors.dequeue();
 }
@@ -78,6 +84,7 @@ void WhenModal(std::function<void(QWidget*)> action) {
 #include "dialogs/frm_process.h"
 #include "dialogs/frm_prono.h"
 #include "dialogs/frm_version.h"
+#include "export/frm_export.h"
 #include "player/frm_prev.h"
 
 #include <QGuiApplication>
@@ -156,5 +163,6 @@ std::vector<std::unique_ptr<QDialog>> EveryDialog(frm_main& window) {
     dialogs.emplace_back(new frm_cr(window));
     dialogs.emplace_back(new frm_appr(&window, *window.Img()));
     dialogs.emplace_back(new frm_version(&window));
+    dialogs.emplace_back(new frm_export(&window));
     return dialogs;
 }

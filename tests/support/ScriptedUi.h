@@ -22,6 +22,7 @@ class ScriptedUi : public PlatformUi {
     QQueue<QString> inputs;  // for InputBox; an empty queue cancels
     QQueue<QString> files;   // for ChooseExistingFile
     QQueue<std::optional<uint32_t>> colors;
+    QQueue<QString> newFiles;  // for ChooseNewFile
 
     QStringList questions;
     QStringList errors;
@@ -36,6 +37,8 @@ class ScriptedUi : public PlatformUi {
                      const QString& defaultText) override;
     QString ChooseExistingFile(QWidget*, const QString& filterName,
                                const QStringList& suffixes) override;
+    QString ChooseNewFile(QWidget*, const QString& filterName, const QString& suffix,
+                          const QString& suggested) override;
     std::optional<uint32_t> ChooseColor(QWidget*) override;
     void Beep() override { ++beeps; }
     void OpenWithDesktop(const QString& address) override { opened << address; }
