@@ -118,8 +118,8 @@ void frm_main::BuildMenus() {
     separator(m_FILE, "l1");
     m_SAVE = AddItem(m_FILE, "m_SAVE", QStringLiteral("プロセスを保存(&S)"), Qt::CTRL | Qt::Key_S);
     connect(m_SAVE, &QAction::triggered, this, [this] { SaveCommand(*this); });
-    m_EXPORT = AddItem(m_FILE, "m_EXPORT", QStringLiteral("エクスポート(&E)..."),
-                       Qt::CTRL | Qt::Key_E);
+    m_EXPORT =
+        AddItem(m_FILE, "m_EXPORT", QStringLiteral("エクスポート(&E)..."), Qt::CTRL | Qt::Key_E);
     connect(m_EXPORT, &QAction::triggered, this, [this] { ExportCommand(*this); });
     separator(m_FILE, "l2");
     connect(AddItem(m_FILE, "m_END", QStringLiteral("終了(&X)")), &QAction::triggered, this,

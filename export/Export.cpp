@@ -1,12 +1,12 @@
 #include "export/Export.h"
 
-#include "player/PanelStage.h"
 #include "pictures/PictureLoader.h"
+#include "player/PanelStage.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QWidget>
 #include <cmath>
 #include <thread>
@@ -28,8 +28,7 @@ class FrameRenderer::Window : public QWidget {
 };
 
 FrameRenderer::FrameRenderer(const ProcessRecord& process, QSize size)
-    : window_(std::make_unique<Window>(size)),
-      process_(process) {
+    : window_(std::make_unique<Window>(size)), process_(process) {
     window_->stage.SetBackground(process_);
 }
 
@@ -87,7 +86,10 @@ class Export {
   public:
     Export(const ProcessRecord& process, const QString& output, const ExportOptions& options,
            ExportProgress& progress)
-        : process_(process), options_(options), progress_(progress), renderer_(process, options.size) {
+        : process_(process),
+          options_(options),
+          progress_(progress),
+          renderer_(process, options.size) {
         WriterSettings settings;
         settings.format = options.format;
         settings.output = output;

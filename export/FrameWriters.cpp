@@ -2,17 +2,17 @@
 
 #include "platform/NewFile.h"
 
+#include <gif_lib.h>
+#include <libimagequant.h>
+#include <png.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
 #include <QDir>
 #include <QFileInfo>
 #include <array>
 #include <cmath>
 #include <csetjmp>
-#include <gif_lib.h>
-#include <libimagequant.h>
-#include <png.h>
 #include <vector>
-#include <webp/encode.h>
-#include <webp/mux.h>
 
 namespace {
 
@@ -49,8 +49,7 @@ class PngStream {
 
     bool AddRows(const QImage& image) {
         if (setjmp(png_jmpbuf(png_))) return false;
-        for (int y = 0; y < image.height(); ++y)
-            png_write_row(png_, image.constScanLine(y));
+        for (int y = 0; y < image.height(); ++y) png_write_row(png_, image.constScanLine(y));
         return true;
     }
 
@@ -65,9 +64,7 @@ class PngStream {
         auto* self = static_cast<PngStream*>(png_get_io_ptr(png));
         if (!self->file_.Write(data, length)) png_error(png, "write");
     }
-    static void OnError(png_structp png, png_const_charp) {
-        png_longjmp(png, 1);
-    }
+    static void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
     static void OnWarning(png_structp, png_const_charp) {}
 
     NewFile& file_;
@@ -143,8 +140,8 @@ class WebpWriter : public FrameWriter {
         options.anim_params.loop_count = 0;  // for ever
         config_.lossless = settings_.quality < 0;
         config_.quality = settings_.quality < 0 ? 75 : float(settings_.quality);
-        encoder_ = WebPAnimEncoderNew(settings_.frameSize.width(), settings_.frameSize.height(),
-                                      &options);
+        encoder_ =
+            WebPAnimEncoderNew(settings_.frameSize.width(), settings_.frameSize.height(), &options);
         return encoder_ || Fail(kNoMemory);
     }
     bool Add(const QImage& frame) override {
@@ -288,8 +285,8 @@ class GifWriter : public FrameWriter {
         EGifSetGifVersion(gif_, true);
         static const unsigned char loop[] = {1, 0, 0};  // sub-block 1: play for ever
         const bool begun =
-            EGifPutScreenDesc(gif_, settings_.frameSize.width(), settings_.frameSize.height(), 8,
-                              0, nullptr) == GIF_OK &&
+            EGifPutScreenDesc(gif_, settings_.frameSize.width(), settings_.frameSize.height(), 8, 0,
+                              nullptr) == GIF_OK &&
             EGifPutExtensionLeader(gif_, APPLICATION_EXT_FUNC_CODE) == GIF_OK &&
             EGifPutExtensionBlock(gif_, 11, "NETSCAPE2.0") == GIF_OK &&
             EGifPutExtensionBlock(gif_, 3, loop) == GIF_OK &&

@@ -14,10 +14,10 @@ enum class ExportFormat { Strip, Frames, WebP, Gif };
 
 struct WriterSettings {
     ExportFormat format = ExportFormat::Strip;
-    QString output;           // the file; for numbered frames, the name they are numbered from
-    QSize frameSize;          // every frame's size in pixels
-    int frameMs = 0;          // each frame's time, as the format keeps it
-    int quality = -1;         // WebP: 0 to 100 for lossy, -1 for lossless
+    QString output;    // the file; for numbered frames, the name they are numbered from
+    QSize frameSize;   // every frame's size in pixels
+    int frameMs = 0;   // each frame's time, as the format keeps it
+    int quality = -1;  // WebP: 0 to 100 for lossy, -1 for lossless
     const std::atomic<bool>* cancel = nullptr;
 };
 

@@ -77,8 +77,8 @@ frm_export::frm_export(QWidget* owner) : DialogBase(owner, "frm_export", 5400, 3
         QStringLiteral("4コマを縦に並べた PNG(&S)"), QStringLiteral("アニメーション WebP(&W)"),
         QStringLiteral("アニメーション GIF(&G)"), QStringLiteral("1コマずつの PNG、4枚(&F)")};
     for (int i = 0; i < 4; ++i) {
-        opt[i] = Place<QRadioButton>(frame1, "opt", Twips(240, 330 + 330 * i, 2775, 285),
-                                     captions[i]);
+        opt[i] =
+            Place<QRadioButton>(frame1, "opt", Twips(240, 330 + 330 * i, 2775, 285), captions[i]);
         connect(opt[i], &QRadioButton::toggled, this, [this](bool on) {
             if (on) opt_Click();
         });
@@ -87,8 +87,8 @@ frm_export::frm_export(QWidget* owner) : DialogBase(owner, "frm_export", 5400, 3
         Place<QGroupBox>(this, "Frame2", Twips(3375, 120, 1905, 1035), QStringLiteral("WebP"));
     chkLossy = Place<QCheckBox>(frame2, "chkLossy", Twips(240, 330, 1545, 285),
                                 QStringLiteral("非可逆圧縮(&L)"));
-    auto* qualityLabel = Place<QLabel>(frame2, "Label3", Twips(240, 660, 720, 285),
-                                       QStringLiteral("品質(&Q)"));
+    auto* qualityLabel =
+        Place<QLabel>(frame2, "Label3", Twips(240, 660, 720, 285), QStringLiteral("品質(&Q)"));
     txtQuality = Place<QSpinBox>(frame2, "txtQuality", Twips(960, 630, 825, 315));
     txtQuality->setRange(0, 100);
     txtQuality->setValue(80);
@@ -106,7 +106,8 @@ frm_export::frm_export(QWidget* owner) : DialogBase(owner, "frm_export", 5400, 3
                                     QStringLiteral("書き出し先(&O)"));
     txtFile = Place<QLineEdit>(this, "txtFile", Twips(1680, 2415, 2520, 345));
     fileLabel->setBuddy(txtFile);
-    btnBrowse = Button(this, "btnBrowse", QStringLiteral("参照(&B)..."), Twips(4260, 2400, 1020, 375));
+    btnBrowse =
+        Button(this, "btnBrowse", QStringLiteral("参照(&B)..."), Twips(4260, 2400, 1020, 375));
     connect(btnBrowse, &QPushButton::clicked, this, &frm_export::btnBrowse_Click);
     lblTiming = Place<QLabel>(this, "lblTiming", Twips(120, 2850, 5160, 285));
 
@@ -148,7 +149,8 @@ ExportFormat frm_export::Format() const {
 }
 
 std::optional<QSize> frm_export::FrameSize() const {
-    static const QRegularExpression pattern(QStringLiteral("^\\s*(\\d{1,6})\\s*[x×xX＊*]\\s*(\\d{1,6})"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\s*(\\d{1,6})\\s*[x×xX＊*]\\s*(\\d{1,6})"));
     const auto m = pattern.match(cboSize->currentText());
     if (!m.hasMatch()) return std::nullopt;
     const QSize size(m.captured(1).toInt(), m.captured(2).toInt());
@@ -164,8 +166,8 @@ void frm_export::opt_Click() {
     txtQuality->setEnabled(webp && chkLossy->isChecked());
     const QFileInfo file(txtFile->text());
     if (!txtFile->text().isEmpty() && file.suffix().toLower() != SuffixOf(format))
-        txtFile->setText(QDir(file.path()).filePath(file.completeBaseName() + u'.' +
-                                                   SuffixOf(format)));
+        txtFile->setText(
+            QDir(file.path()).filePath(file.completeBaseName() + u'.' + SuffixOf(format)));
     ShowTiming();
 }
 
@@ -182,9 +184,10 @@ void frm_export::ShowTiming() {
                                .arg(interval)
                                .arg(timing.frameMs));
     } else {
-        lblTiming->setText(QStringLiteral("この形式の表示時間は %1 ミリ秒になります（表示間隔 %2 ミリ秒）")
-                               .arg(timing.frameMs)
-                               .arg(interval));
+        lblTiming->setText(
+            QStringLiteral("この形式の表示時間は %1 ミリ秒になります（表示間隔 %2 ミリ秒）")
+                .arg(timing.frameMs)
+                .arg(interval));
     }
 }
 
@@ -256,7 +259,8 @@ ExportOutcome frm_export::RunExport(const QString& path, const ExportOptions& op
     for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (child != &bar) child->setEnabled(false);
     const ExportOutcome outcome = ExportProcess(CurrentProcess(), path, options, &progress);
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setEnabled(true);
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        child->setEnabled(true);
     opt_Click();
     exporting_ = false;
     return outcome;

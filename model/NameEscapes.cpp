@@ -44,4 +44,3 @@ std::optional<QString> UnescapedName(const QString& given) {
     }
     return out;
 }
-

@@ -2,11 +2,11 @@
 
 #include "platform/FileOps.h"
 
+#include <fcntl.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <cerrno>
-#include <fcntl.h>
 
 NewFile::NewFile(const QString& path) : target_(ResolveLinks(path)) {}
 
@@ -27,7 +27,8 @@ bool NewFile::Open() {
     // a power cut) tells what it was.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString suffix = QString::number(QRandomGenerator::global()->generate(), 36);
-        const QString part = target.path() + QStringLiteral("/.") + target.fileName() + u'.' + suffix;
+        const QString part =
+            target.path() + QStringLiteral("/.") + target.fileName() + u'.' + suffix;
         const int fd = Files().Open(QFile::encodeName(part).constData(),
                                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {

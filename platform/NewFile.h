@@ -3,9 +3,9 @@
 // same name stays as it was until the new one replaces it in one step.
 #pragma once
 
+#include <sys/types.h>
 #include <QString>
 #include <cstddef>
-#include <sys/types.h>
 
 class NewFile {
   public:

@@ -47,16 +47,17 @@ int Usage(const QString& problem = {}) {
 }
 
 QString HelpText() {
-    return UsageText() + QStringLiteral(
-        "\n保存されたプロセスを、プレビューで表示されるとおりに書き出します。\n"
-        "  OUT.png   4コマを上から順に並べた1枚の PNG（幅 W、高さ 4H）\n"
-        "  OUT.webp  4コマのアニメーション WebP（表示間隔どおり、繰り返し）\n"
-        "  OUT.gif   4コマのアニメーション GIF（表示間隔は 10 ミリ秒単位に丸めます）\n"
-        "  --size WxH   1コマの大きさ（ピクセル）。既定は 800x600\n"
-        "  --frames     PNG を1コマずつ OUT-1.png から OUT-4.png に書き出します\n"
-        "  --quality Q  WebP を非可逆（品質 0〜100）で書き出します。既定は可逆\n"
-        "終了コード: 0 成功、1 拒否（名前がない、書き込めない）、2 エラー\n"
-        "詳しくは kadrelo-export(1) をご覧ください。\n");
+    return UsageText() +
+           QStringLiteral(
+               "\n保存されたプロセスを、プレビューで表示されるとおりに書き出します。\n"
+               "  OUT.png   4コマを上から順に並べた1枚の PNG（幅 W、高さ 4H）\n"
+               "  OUT.webp  4コマのアニメーション WebP（表示間隔どおり、繰り返し）\n"
+               "  OUT.gif   4コマのアニメーション GIF（表示間隔は 10 ミリ秒単位に丸めます）\n"
+               "  --size WxH   1コマの大きさ（ピクセル）。既定は 800x600\n"
+               "  --frames     PNG を1コマずつ OUT-1.png から OUT-4.png に書き出します\n"
+               "  --quality Q  WebP を非可逆（品質 0〜100）で書き出します。既定は可逆\n"
+               "終了コード: 0 成功、1 拒否（名前がない、書き込めない）、2 エラー\n"
+               "詳しくは kadrelo-export(1) をご覧ください。\n");
 }
 
 std::optional<ExportFormat> FormatOf(const QString& output, bool frames) {
@@ -80,13 +81,13 @@ std::optional<Command> Parse(const QStringList& args, QString* problem) {
         if (arg == u"--frames") {
             frames = true;
         } else if (arg == u"--size" && hasValue) {
-            const auto m = QRegularExpression(QStringLiteral("^(\\d{1,9})x(\\d{1,9})$"))
-                               .match(args[++i]);
-            command.options.size = m.hasMatch()
-                                       ? QSize(m.captured(1).toInt(), m.captured(2).toInt())
-                                       : QSize();
+            const auto m =
+                QRegularExpression(QStringLiteral("^(\\d{1,9})x(\\d{1,9})$")).match(args[++i]);
+            command.options.size =
+                m.hasMatch() ? QSize(m.captured(1).toInt(), m.captured(2).toInt()) : QSize();
             if (!FrameSizeAllowed(command.options.size))
-                *problem = QStringLiteral("--size は 1x1 から 16384x16384（6400 万ピクセルまで）です");
+                *problem =
+                    QStringLiteral("--size は 1x1 から 16384x16384（6400 万ピクセルまで）です");
         } else if (arg == u"--quality" && hasValue) {
             bool ok = false;
             quality = args[++i].toInt(&ok);
@@ -147,7 +148,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() == 2 && args[1] == u"--version") {
-        Print(stdout, QStringLiteral("kadrelo-export " KADRELO_VERSION "\n" KADRELO_COPYRIGHT "\n"));
+        Print(stdout,
+              QStringLiteral("kadrelo-export " KADRELO_VERSION "\n" KADRELO_COPYRIGHT "\n"));
         return 0;
     }
     if (args.size() == 2 && args[1] == u"--help") {
