@@ -34,6 +34,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QtEndian>
 #include <algorithm>
@@ -597,6 +598,66 @@ void Pictures(const QString& dir) {
     }
 }
 
+// ---- export: four 24-megapixel panels as an animated WebP ------------------
+
+// The process of the four photos, in a store of its own.
+QString ExportStore(const QString& dir) {
+    const QString store = dir + QStringLiteral("/export.dat");
+    QFile::remove(store);
+    ProcessRecord r;
+    AssignFixed(r.Name, QStringLiteral("photos"));
+    for (int i = 0; i < 4; ++i) AssignFixed(r.PanelPath[i], Photo(dir, i));
+    r.ImageAppearance = int16_t(Look::ThreeD);
+    r.IntervalMs = 1000;
+    r.BackColor = 0x404040;
+    (void)ProcessStore(store).SaveProcess(r, [] { return true; });
+    return store;
+}
+
+// The same four frames as PPM files, which img2webp reads without decoding.
+QStringList ExportFramesAsPpm(const QString& tool, const QString& store, const QString& dir) {
+    const QString frames = dir + QStringLiteral("/frame.png");
+    QProcess::execute(tool, {store, "photos", frames, "--frames", "--size", "1280x720"});
+    QStringList ppm;
+    for (int i = 1; i <= 4; ++i) {
+        const QString png = dir + QStringLiteral("/frame-%1.png").arg(i);
+        ppm << dir + QStringLiteral("/frame-%1.ppm").arg(i);
+        QImage(png).convertToFormat(QImage::Format_RGB888).save(ppm.last(), "PPM");
+    }
+    return ppm;
+}
+
+void ExportSpeed(const QString& dir) {
+    const QString tool = QStringLiteral(KADRELO_EXPORT_TOOL);
+    const QString picture = QStringLiteral(KADRELO_PICTURE_TOOL);
+    const QString img2webp = QStandardPaths::findExecutable(QStringLiteral("img2webp"));
+    if (img2webp.isEmpty()) {
+        std::printf("img2webp is not installed (Debian package webp)\n");
+        return;
+    }
+    const QString store = ExportStore(dir);
+    const QStringList ppm = ExportFramesAsPpm(tool, store, dir);
+    const QString tiny = TinyPicture(dir);
+    // Each panel is shown 853 x 480 (two thirds of 1280 x 720): decoded at that size.
+    QList<QPair<QString, QStringList>> commands{
+        {tool, {store, "photos", dir + QStringLiteral("/photos.webp"), "--size", "1280x720"}},
+        {tool, {"--version"}},
+        {img2webp, QStringList{"-loop", "0", "-d", "1000"} + ppm +
+                       QStringList{"-o", dir + QStringLiteral("/img2webp.webp")}},
+        {picture, {tiny, "-"}}};
+    for (int i = 0; i < 4; ++i) commands.append({picture, {Photo(dir, i), "-", "853x480"}});
+    const QList<Measured> m = InterleavedMeasures(commands, 5);
+    double decode = 0;
+    for (int i = 0; i < 4; ++i) decode += m[4 + i].ms - m[3].ms;
+    const double bound = decode + 1.5 * m[2].ms;
+    Line("export as WebP, less the tool's start", m[0].ms - m[1].ms, "ms", bound,
+         "decode + 1.5 x img2webp");
+    Line("  the tool's start (--version)", m[1].ms, "ms");
+    Line("  decoding the four panels at 853x480", decode, "ms");
+    Line("  img2webp on the same four frames", m[2].ms, "ms");
+    Line("  export peak memory", m[0].peakMb, "MB");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -624,11 +685,13 @@ int main(int argc, char** argv) {
         MetafilesFresh(app.arguments().mid(2));
     else if (mode == "pictures")
         Pictures(dir);
+    else if (mode == "export")
+        ExportSpeed(dir);
     else {
-        std::fprintf(
-            stderr,
-            "usage: kadrelo-bench startup|loader|tool|pictures|store|player|emf DIR...|emf-fresh "
-            "DIR...\n");
+        std::fprintf(stderr,
+                     "usage: kadrelo-bench startup|loader|tool|pictures|export|store|player|emf "
+                     "DIR...|emf-fresh "
+                     "DIR...\n");
         return 2;
     }
     return 0;

@@ -6,7 +6,7 @@ bash scripts/setup.sh >/dev/null
 cmake --build build --target kadrelo-bench >/dev/null
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 unset QT_QPA_PLATFORM
-for m in ${@:-startup loader tool pictures store player emf emf-fresh}; do
+for m in ${@:-startup loader tool pictures export store player emf emf-fresh}; do
     echo "== $m"
     extra=()
     case "$m" in emf | emf-fresh) extra=(../shared/emf-public tests/data/emf) ;; esac

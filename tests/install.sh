@@ -16,7 +16,7 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 chmod -R a-w "$prefix"
 # --help and --version answer without any display.
-for tool in kadrelo kadrelo-store; do
+for tool in kadrelo kadrelo-store kadrelo-export; do
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/$tool" --version | grep -q "^$tool 2.0.1\$"
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/$tool" --help | grep -q "$tool"
 done
@@ -51,19 +51,24 @@ xvfb-run -a -s "-screen 0 1280x960x24" bash -c '
 ' "$prefix" "$panel"
 [ "$("$prefix/bin/kadrelo-store" "$XDG_DATA_HOME/kadrelo/Process.dat" list)" = "新しいプロセス" ]
 [ ! -e "$prefix/bin/Process.dat" ]
+# The installed export tool, with no display at all.
+env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/kadrelo-export" \
+    "$XDG_DATA_HOME/kadrelo/Process.dat" 新しいプロセス "$work/strip.png" --size 80x60
+[ "$(identify -format '%wx%h' "$work/strip.png")" = "80x240" ]
 
 cmake --build "$build" --target package >/dev/null
 deb="$build/kadrelo_2.0.1_amd64.deb"
 dpkg-deb -f "$deb" Package Version Architecture Depends
 dpkg-deb -f "$deb" Depends | grep -q "libqt6widgets6"
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for file in ./usr/bin/kadrelo ./usr/bin/kadrelo-store \
+for file in ./usr/bin/kadrelo ./usr/bin/kadrelo-store ./usr/bin/kadrelo-export \
     ./usr/share/applications/org.example.kadrelo.desktop \
     ./usr/share/metainfo/org.example.kadrelo.metainfo.xml \
     ./usr/share/icons/hicolor/scalable/apps/org.example.kadrelo.svg \
     ./usr/share/icons/hicolor/48x48/apps/org.example.kadrelo.png \
     ./usr/share/man/man1/kadrelo.1.gz ./usr/share/man/man1/kadrelo-store.1.gz \
     ./usr/share/man/ja/man1/kadrelo.1.gz ./usr/share/man/ja/man1/kadrelo-store.1.gz \
+    ./usr/share/man/man1/kadrelo-export.1.gz ./usr/share/man/ja/man1/kadrelo-export.1.gz \
     ./usr/share/doc/kadrelo/copyright ./usr/share/doc/kadrelo/changelog.gz; do
     grep -qxF "$file" <<<"$contents" || { echo "missing from the package: $file"; exit 1; }
 done
