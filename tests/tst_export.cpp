@@ -341,10 +341,15 @@ void ExportTest::dialogWritesTheChosenFormat() {
         QVERIFY(dialog);
         auto* file = dialog->findChild<QLineEdit*>("txtFile");
         QVERIFY(file->text().endsWith(u"/comic.png"));
+        // By the keyboard where the window system gives the dialog the keyboard.
         const auto formats = dialog->findChildren<QRadioButton*>("opt");
-        QVERIFY(formats[0]->hasFocus() || !WindowSystemPlacesAndFocuses());
-        QTest::keyClick(formats[0], Qt::Key_Down);
-        QTest::keyClick(formats[1], Qt::Key_Down);
+        if (WindowSystemPlacesAndFocuses()) {
+            QVERIFY(formats[0]->hasFocus());
+            QTest::keyClick(formats[0], Qt::Key_Down);
+            QTest::keyClick(formats[1], Qt::Key_Down);
+        } else {
+            formats[2]->click();
+        }
         QVERIFY(formats[2]->isChecked());  // アニメーション GIF
         suggested = file->text();
         note = dialog->findChild<QLabel*>("lblTiming")->text();
@@ -352,7 +357,10 @@ void ExportTest::dialogWritesTheChosenFormat() {
         file->setText(out);
         QTest::keyClick(dialog, Qt::Key_Return);
     });
-    QTest::keyClick(app.window.get(), Qt::Key_E, Qt::ControlModifier);
+    if (WindowSystemPlacesAndFocuses())
+        QTest::keyClick(app.window.get(), Qt::Key_E, Qt::ControlModifier);
+    else
+        command->trigger();
     QVERIFY(suggested.endsWith(u"/comic.gif"));
     QCOMPARE(note, QStringLiteral("GIF の表示時間は 10 ミリ秒単位です（1234 → 1230 ミリ秒）"));
     QCOMPARE(QImage(out).size(), QSize(320, 240));
