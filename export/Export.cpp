@@ -14,7 +14,7 @@
 // A window of the player's size that is never shown, holding the player's stage.
 class FrameRenderer::Window : public QWidget {
   public:
-    explicit Window(QSize size) : stage(*this, 1) {
+    Window(QSize size, double ratio) : stage(*this, ratio) {
         setAttribute(Qt::WA_DontShowOnScreen);
         resize(size);
     }
@@ -27,21 +27,26 @@ class FrameRenderer::Window : public QWidget {
     }
 };
 
-FrameRenderer::FrameRenderer(const ProcessRecord& process, QSize size)
-    : window_(std::make_unique<Window>(size)), process_(process) {
+FrameRenderer::FrameRenderer(const ProcessRecord& process, QSize size, double ratio)
+    : window_(std::make_unique<Window>((QSizeF(size) / ratio).toSize(), ratio)),
+      process_(process),
+      size_(size),
+      ratio_(ratio) {
     window_->stage.SetBackground(process_);
 }
 
 FrameRenderer::~FrameRenderer() = default;
 
 QSize FrameRenderer::DecodeSize() const {
-    return PanelStage::DecodeSize(process_, window_->size(), 1);
+    return PanelStage::DecodeSize(process_, window_->size(), ratio_);
 }
 
 QImage FrameRenderer::Draw(int index, const Picture& picture) {
     window_->stage.ShowPanel(process_, index, picture, previous_);
     previous_ = picture;
-    QImage frame(window_->size(), QImage::Format_RGB32);
+    QImage frame(size_, QImage::Format_RGB32);
+    frame.fill(window_->palette().window().color());  // any edge the window leaves at a scale
+    frame.setDevicePixelRatio(ratio_);
     window_->render(&frame, QPoint(), QRegion(),
                     QWidget::DrawWindowBackground | QWidget::DrawChildren);
     return frame;
@@ -89,7 +94,7 @@ class Export {
         : process_(process),
           options_(options),
           progress_(progress),
-          renderer_(process, options.size) {
+          renderer_(process, options.size, options.pixelRatio) {
         WriterSettings settings;
         settings.format = options.format;
         settings.output = output;
@@ -141,7 +146,7 @@ class Export {
 
 ExportOutcome ExportProcess(const ProcessRecord& process, const QString& output,
                             const ExportOptions& options, ExportProgress* progress) {
-    if (!FrameSizeAllowed(options.size))
+    if (!FrameSizeAllowed(options.size) || !(options.pixelRatio >= 1 && options.pixelRatio <= 8))
         return {ExportOutcome::Refused, QStringLiteral("フレームの大きさは 1×1 から 16384×16384 "
                                                        "（6400 万ピクセルまで）です")};
     ExportProgress own;

@@ -13,11 +13,12 @@
 #include <atomic>
 #include <memory>
 
-// Draws the frames of a process off the screen, at one pixel per pixel of the
-// player's window. Lives on the thread of the widgets.
+// Draws the frames of a process off the screen: frames of size pixels, for a
+// screen of ratio pixels to a pixel of the player's window (whose client area
+// is then size / ratio). Lives on the thread of the widgets.
 class FrameRenderer {
   public:
-    FrameRenderer(const ProcessRecord& process, QSize size);
+    FrameRenderer(const ProcessRecord& process, QSize size, double ratio = 1);
     ~FrameRenderer();
 
     // The size each panel is decoded at for these frames, as the player does.
@@ -29,6 +30,8 @@ class FrameRenderer {
     class Window;
     std::unique_ptr<Window> window_;
     ProcessRecord process_;
+    QSize size_;
+    double ratio_;
     Picture previous_;  // the panel before, for its thumbnail
 };
 
@@ -45,7 +48,10 @@ FrameTiming TimingFor(ExportFormat format, int32_t intervalMs);
 
 struct ExportOptions {
     ExportFormat format = ExportFormat::Strip;
-    QSize size{800, 600};
+    QSize size{800, 600};  // each frame's size in pixels
+    // Pixels to a pixel of the player's window: above 1 for a frame of a
+    // scaled screen, drawn as sharply as the player draws there.
+    double pixelRatio = 1;
     int quality = -1;  // WebP: 0 to 100 for lossy, -1 for lossless
 };
 

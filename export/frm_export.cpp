@@ -131,8 +131,10 @@ void frm_export::Form_Load() {
     const QScreen* screen = parentWidget() && parentWidget()->screen()
                                 ? parentWidget()->screen()
                                 : QGuiApplication::primaryScreen();
-    const QSize screenSize = screen ? screen->size() : QSize(800, 600);
-    cboSize->addItem(SizeText(screenSize) + QStringLiteral("（画面）"));
+    // The screen in its own pixels: at a scale above 1 the player draws that finely.
+    const double ratio = screen ? std::max(1.0, screen->devicePixelRatio()) : 1.0;
+    const QSize screenSize = screen ? (QSizeF(screen->size()) * ratio).toSize() : QSize(800, 600);
+    cboSize->addItem(SizeText(screenSize) + QStringLiteral("（画面）"), ratio);
     cboSize->addItem(SizeText(QSize(800, 600)));
     const QString name = FileNameFor(TrimFixed(CurrentProcess().Name));
     txtFile->setText(QDir(StartFolder()).filePath(name + QStringLiteral(".png")));
@@ -148,13 +150,17 @@ ExportFormat frm_export::Format() const {
     return ExportFormat::Strip;
 }
 
-std::optional<QSize> frm_export::FrameSize() const {
+std::optional<frm_export::Frame> frm_export::FrameSize() const {
     static const QRegularExpression pattern(
-        QStringLiteral("^\\s*(\\d{1,6})\\s*[x×xX＊*]\\s*(\\d{1,6})"));
-    const auto m = pattern.match(cboSize->currentText());
+        QStringLiteral("^\\s*(\\d{1,6})\\s*[x×X＊*]\\s*(\\d{1,6})"));
+    const QString text = cboSize->currentText();
+    const auto m = pattern.match(text);
     if (!m.hasMatch()) return std::nullopt;
     const QSize size(m.captured(1).toInt(), m.captured(2).toInt());
-    return FrameSizeAllowed(size) ? std::optional(size) : std::nullopt;
+    const bool screen = text == cboSize->itemText(0);
+    const double ratio = screen ? cboSize->itemData(0).toDouble() : 1.0;
+    if (!FrameSizeAllowed(size)) return std::nullopt;
+    return Frame{size, ratio};
 }
 
 // A new format: the file takes its extension, and the WebP settings are
@@ -213,8 +219,8 @@ bool frm_export::AllowedToReplace(const QString& path) {
 }
 
 void frm_export::btnOK_Click() {
-    const std::optional<QSize> size = FrameSize();
-    if (!size) {
+    const std::optional<Frame> frame = FrameSize();
+    if (!frame) {
         Ui().ShowError(this, QStringLiteral("1コマの大きさは 幅×高さ で入力してください\r"
                                             "（1×1 から 16384×16384、6400 万ピクセルまで）"));
         cboSize->setFocus();
@@ -230,7 +236,8 @@ void frm_export::btnOK_Click() {
     if (!AllowedToReplace(absolute)) return;
     ExportOptions options;
     options.format = Format();
-    options.size = *size;
+    options.size = frame->size;
+    options.pixelRatio = frame->ratio;
     options.quality = chkLossy->isChecked() ? txtQuality->value() : -1;
     const ExportOutcome outcome = RunExport(absolute, options);
     if (outcome.status == ExportOutcome::Done) return accept();
@@ -256,12 +263,14 @@ ExportOutcome frm_export::RunExport(const QString& path, const ExportOptions& op
     poll.start(50);
     bar.setValue(0);
     exporting_ = true;
+    QWidget* focused = focusWidget();
     for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (child != &bar) child->setEnabled(false);
     const ExportOutcome outcome = ExportProcess(CurrentProcess(), path, options, &progress);
     for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         child->setEnabled(true);
     opt_Click();
+    if (focused) focused->setFocus();  // where the keyboard was before the export
     exporting_ = false;
     return outcome;
 }

@@ -21,8 +21,14 @@ class frm_export : public DialogBase {
   public:
     explicit frm_export(QWidget* owner);
 
-    // The frame size typed or chosen, if it is one.
-    std::optional<QSize> FrameSize() const;
+    // The frame size typed or chosen, if it is one, in pixels, and the pixels
+    // to a pixel of the player's window: the screen's ratio for the screen's
+    // size (the frames as sharp as the player on it), else 1.
+    struct Frame {
+        QSize size;
+        double ratio;
+    };
+    std::optional<Frame> FrameSize() const;
     ExportFormat Format() const;
 
   protected:

@@ -31,15 +31,15 @@ QImage Load(const QString& path) {
     return QImage(path).convertToFormat(QImage::Format_RGB32);
 }
 
-// What the player put on the screen for each panel of the current process.
-QList<QImage> PlayersFrames(frm_main& window, QSize* client) {
+// What the player put on the screen for each panel of the current process;
+// or what it draws, in its screen's pixels (a scaled offscreen screen keeps
+// only a copy at its own scale).
+QList<QImage> PlayersFrames(frm_main& window, QSize* client, bool drawn = false) {
     QList<QImage> frames;
     PanelWatch watch([&](frm_prev& player, int) {
         *client = player.size();
-        frames << player.screen()
-                      ->grabWindow(player.winId())
-                      .toImage()
-                      .convertToFormat(QImage::Format_RGB32);
+        const QPixmap shot = drawn ? player.grab() : player.screen()->grabWindow(player.winId());
+        frames << shot.toImage().convertToFormat(QImage::Format_RGB32);
     });
     PreviewCommand(window);
     return frames;
@@ -143,6 +143,7 @@ class ExportTest : public QObject {
   private slots:
     void framesAreWhatThePlayerShows_data();
     void framesAreWhatThePlayerShows();
+    void screenSizedFramesAreAsSharpAsThePlayer();
     void stripHoldsTheFourFramesTopToBottom();
     void animationsKeepTheIntervalAndLoop_data();
     void animationsKeepTheIntervalAndLoop();
@@ -198,6 +199,36 @@ void ExportTest::framesAreWhatThePlayerShows() {
     const QList<QImage> exported = ExportedFrames(app.dir->path(), client);
     for (int i = 0; i < 4; ++i)
         QVERIFY2(exported[i] == shown[i], qPrintable(QStringLiteral("panel %1").arg(i + 1)));
+}
+
+// The dialog's screen size is the screen in its own pixels; frames of it are
+// the player's drawing pixel for pixel, also on a scaled screen.
+void ExportTest::screenSizedFramesAreAsSharpAsThePlayer() {
+    AppFixture app;
+    if (app.window->screen()->grabWindow(app.window->winId()).isNull())
+        QSKIP("this window system does not show its screen to programs");
+    CurrentProcess() = SampleProcess();
+    CurrentProcess().RunStyle = 2;
+    CurrentProcess().IntervalMs = 50;
+    QSize client;
+    QList<QImage> shown = PlayersFrames(*app.window, &client, true);
+    QCOMPARE(shown.size(), 4);
+    const frm_export dialog(app.window.get());
+    const std::optional<frm_export::Frame> frame = dialog.FrameSize();
+    QVERIFY(frame);
+    QCOMPARE(frame->ratio, app.window->devicePixelRatioF());
+    QCOMPARE(frame->size, shown[0].size());
+    ExportOptions options;
+    options.format = ExportFormat::Frames;
+    options.size = frame->size;
+    options.pixelRatio = frame->ratio;
+    const QString out = app.dir->filePath(QStringLiteral("screen.png"));
+    QCOMPARE(ExportProcess(CurrentProcess(), out, options).status, ExportOutcome::Done);
+    for (int i = 0; i < 4; ++i) {
+        shown[i].setDevicePixelRatio(1);
+        QVERIFY2(Load(FramePath(out, i)) == shown[i],
+                 qPrintable(QStringLiteral("panel %1").arg(i + 1)));
+    }
 }
 
 // The strip is W x 4H, frame k in rows kH to (k+1)H; Qt's reader reads it.
@@ -390,7 +421,8 @@ void ExportTest::dialogAsksBeforeReplacingAndSaysWhy() {
     QVERIFY(
         app.ui.errors[0].startsWith(QStringLiteral("1コマの大きさは 幅×高さ で入力してください")));
     size->setCurrentIndex(1);
-    QCOMPARE(dialog.FrameSize(), std::optional(QSize(800, 600)));
+    QCOMPARE(dialog.FrameSize()->size, QSize(800, 600));
+    QCOMPARE(dialog.FrameSize()->ratio, 1.0);
     app.ui.answers.enqueue(false);
     QTest::keyClick(&dialog, Qt::Key_Return);
     QCOMPARE(app.ui.questions, QStringList{"x.png は既にあります。\r置き換えますか？"});
