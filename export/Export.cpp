@@ -92,7 +92,6 @@ class Export {
     Export(const ProcessRecord& process, const QString& output, const ExportOptions& options,
            ExportProgress& progress)
         : process_(process),
-          options_(options),
           progress_(progress),
           renderer_(process, options.size, options.pixelRatio) {
         WriterSettings settings;
@@ -136,7 +135,6 @@ class Export {
     void Step() { ++progress_.done; }
 
     const ProcessRecord& process_;
-    const ExportOptions& options_;
     ExportProgress& progress_;
     FrameRenderer renderer_;
     std::unique_ptr<FrameWriter> writer_;
