@@ -5,9 +5,7 @@
 
 #include "dialogs/ImageControl.h"
 #include "dialogs/ProcessView.h"
-#include "model/PictureLayout.h"
 #include "platform/Clock.h"
-#include "platform/ColorValue.h"
 #include "platform/Desktop.h"
 #include "platform/LargeMemory.h"
 
@@ -244,7 +242,8 @@ bool frm_prev::WaitForPanel() {
 // events until the panel is drawn, so nothing shows it early.
 QRegion frm_prev::LayOutPanel() {
     firstShowing_ = !Img->isVisible();
-    const Picture& previous = PanelIndex > 0 ? decoder_->Get(PanelIndex - 1) : Picture{};
+    static const Picture none;
+    const Picture& previous = PanelIndex > 0 ? decoder_->Get(PanelIndex - 1) : none;
     const QRegion changed =
         stage_->ShowPanel(CurrentProcess(), PanelIndex, decoder_->Get(PanelIndex), previous);
     DrawAhead(changed);

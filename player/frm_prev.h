@@ -8,7 +8,6 @@
 
 #include <QDialog>
 #include <QRegion>
-#include <array>
 #include <memory>
 
 class FramePresenter;
