@@ -3,12 +3,11 @@
 #include "pictures/PictureLoader.h"
 #include "player/PanelStage.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWidget>
-#include <cmath>
+#include <algorithm>
 #include <thread>
 
 // A window of the player's size that is never shown, holding the player's stage.
